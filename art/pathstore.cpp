@@ -1,0 +1,431 @@
+#include "art/pathstore.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/conversion.h"
+#include "engine/custom_colors.h"
+#include "engine/settings.h"
+#include "shell/records.h"
+
+PathRecord* gPaths = nullptr;
+int16_t gPathCapacity = 0;
+int16_t gMaxPaths = 10000;
+int16_t gMinPathLength = 0;
+PathRecord* gCurrentPath = nullptr;
+
+double penX = 0, penY = 0, ctrl1X = 0, ctrl1Y = 0, ctrl2X = 0, ctrl2Y = 0;
+int16_t curCustomColor = 0;
+uint8_t curCustomTint = 255;
+
+namespace {
+
+MemHandle gPathsHandle = kNoMem;
+constexpr int kGrowRecords = 20;
+constexpr int kGrowWords = 100;
+
+// The record array lives in one memory handle; gPaths is its address,
+// refreshed whenever the block may have moved, and gCurrentPath follows it.
+bool ResizeRecords(int capacity) {
+  size_t bytes = static_cast<size_t>(capacity) * sizeof(PathRecord);
+  ptrdiff_t current = gCurrentPath && gPaths ? gCurrentPath - gPaths : -1;
+  if (gPathsHandle == kNoMem) {
+    gPathsHandle = MemAlloc(bytes);
+    if (gPathsHandle == kNoMem) return false;
+  } else if (!MemResize(gPathsHandle, bytes)) {
+    return false;
+  }
+  gPaths = static_cast<PathRecord*>(MemLock(gPathsHandle));
+  MemUnlock(gPathsHandle);
+  if (current >= 0) gCurrentPath = gPaths + current;
+  gPathCapacity = static_cast<int16_t>(capacity);
+  return true;
+}
+
+void FreeRecords() {
+  MemFree(gPathsHandle);
+  gPathsHandle = kNoMem;
+  gPaths = nullptr;
+  gPathCapacity = 0;
+  gCurrentPath = nullptr;
+}
+
+void FreePoints(PathRecord* r) {
+  MemFree(r->points);
+  r->points = kNoMem;
+  r->pointCapacity = 0;
+  r->pointCount = 0;
+}
+
+int16_t* Words(const PathRecord* r) { return static_cast<int16_t*>(MemLock(r->points)); }
+void Release(const PathRecord* r) { MemUnlock(r->points); }
+
+// The number of live records: gPathCount, or the hidden count while the art
+// is put aside.
+int16_t LiveCount() { return gPathCount ? gPathCount : gHiddenPathCount; }
+
+void Store(uint8_t dst[4], uint32_t color) {
+  dst[0] = static_cast<uint8_t>(color);
+  dst[1] = static_cast<uint8_t>(color >> 8);
+  dst[2] = static_cast<uint8_t>(color >> 16);
+  dst[3] = static_cast<uint8_t>(color >> 24);
+}
+
+}  // namespace
+
+int ResetPathStore() {
+  if (gHiddenPathCount != 0) {
+    gPathCount = gHiddenPathCount;
+    gHiddenPathCount = 0;
+    return 0;
+  }
+  gDocument->Clear(Flag::pathsDroppedLimit);
+  gDocument->Clear(Flag::pathsDroppedMemory);
+  DeleteAllPaths();
+  gPathCount = 0;
+  gMinPathLength = 0;
+  if (!ResizeRecords(kGrowRecords)) {
+    ShowWarning(11);
+    return 1;
+  }
+  return 0;
+}
+
+void BeginPath() {
+  if (gMinPathLength > 0 && gPathCount > 0) {
+    PathRecord* last = &gPaths[gPathCount - 1];
+    if (PathLength(last, gMinPathLength) < gMinPathLength) DeletePath(last);
+  }
+  while (gPathCount >= gMaxPaths) {
+    DiscardShortPaths(kDiscardLimit);
+    if (gUserAbort) return;
+  }
+  if (gPathCount >= gPathCapacity) {
+    ResizeRecords(gPathCapacity + kGrowRecords);
+    while (gPathCapacity <= gPathCount) {
+      DiscardShortPaths(kDiscardMemory);
+      if (gUserAbort) return;
+    }
+  }
+  PathRecord* r = &gPaths[gPathCount++];
+  memset(r, 0, sizeof *r);
+  r->bounds[0] = r->bounds[1] = 32767;
+  Store(r->fillColor, curFillColor);
+  Store(r->strokeColor, curFillColor);
+  gCurrentPath = r;
+
+  const ConversionSettings* s = gConvSettings;
+  if (!colorMode) {
+    r->fillKind = curFillKind;
+    r->strokeKind = curStrokeKind;
+    if (gDocument->Test(Flag::convertEdgeOnly) && (s->methodFlags & Method::centerline)) {
+      r->fillKind = kPaintNone;
+      r->strokeKind = kPaintBlack;
+      Store(r->strokeColor, 0xFF000000u);
+    }
+  } else if (!(s->optionFlags & Option::useCustomColors) || gImage->samplesPerPixel < 2) {
+    if ((s->optionFlags & Option::addNewColors) && (s->methodFlags & Method::limitedColors) &&
+        gImage->samplesPerPixel >= 2) {
+      r->fillKind = kPaintCustom;
+      r->fillCustom = CustomColorForProcess(curFillColor);
+      r->fillTint = 255;
+    } else {
+      r->fillKind = curFillKind;
+    }
+    r->strokeKind = curStrokeKind;
+  } else {
+    r->fillKind = kPaintCustom;
+    r->fillCustom = curCustomColor;
+    r->fillTint = curCustomTint;
+    r->strokeKind = curStrokeKind;
+  }
+  if (tracingMode != 0 && !colorMode) r->pathFlags |= PathFlag::openPath;
+  if (tracingMode == -1) r->pathFlags |= PathFlag::grouped;
+  double weight = curStrokeWidth * 10;
+  r->strokeWeight = static_cast<uint8_t>(weight >= 255 ? 255 : weight < 0 ? 0 : weight);
+  AddPathPoint(0);
+}
+
+void AddPathPoint(int curve) {
+  PathRecord* r = gCurrentPath;
+  if (!r) return;
+  while (r->pointCount + 6 >= r->pointCapacity) {
+    int capacity = r->pointCapacity + kGrowWords;
+    bool ok;
+    if (capacity > 32767) {
+      ok = false;
+    } else if (r->points == kNoMem) {
+      r->points = MemAlloc(static_cast<size_t>(capacity) * 2);
+      ok = r->points != kNoMem;
+    } else {
+      ok = MemResize(r->points, static_cast<size_t>(capacity) * 2);
+    }
+    if (ok) {
+      r->pointCapacity = static_cast<int16_t>(capacity);
+      continue;
+    }
+    DiscardShortPaths(kDiscardMemory);
+    if (gUserAbort) return;
+    r = gCurrentPath;
+  }
+  auto anchor = [](double v) {
+    double a = gArtScale * v;
+    if (a < 0) a = 0;
+    if (a > 32767) a = 32767;
+    return static_cast<int16_t>(a);
+  };
+  auto control = [](double v) {
+    double c = gArtScale * v + 0.5;
+    if (c > 32767) c = 32767;
+    if (c < -32768) c = -32768;
+    return static_cast<int16_t>(c);
+  };
+  int16_t x = anchor(penX), y = anchor(penY);
+  int16_t* w = Words(r);
+  if (curve && r->pointCount >= 2) {
+    w[r->pointCount - 2] = static_cast<int16_t>(w[r->pointCount - 2] | kCurveBit);
+    w[r->pointCount++] = control(ctrl1X);
+    w[r->pointCount++] = control(ctrl1Y);
+    w[r->pointCount++] = control(ctrl2X);
+    w[r->pointCount++] = control(ctrl2Y);
+  }
+  w[r->pointCount++] = x;
+  w[r->pointCount++] = curve ? static_cast<int16_t>(y | kCurveBit) : y;
+  Release(r);
+  if (x - 5 < r->bounds[0]) r->bounds[0] = x - 5;
+  if (x + 5 > r->bounds[2]) r->bounds[2] = x + 5;
+  if (y - 5 < r->bounds[1]) r->bounds[1] = y - 5;
+  if (y + 5 > r->bounds[3]) r->bounds[3] = y + 5;
+}
+
+void SetLastPoint(int16_t x, int16_t y) {
+  PathRecord* r = gCurrentPath;
+  if (!r || r->pointCount < 2) return;
+  int16_t* w = Words(r);
+  w[r->pointCount - 2] = x;
+  w[r->pointCount - 1] = static_cast<int16_t>((y & 0x7FFF) | (w[r->pointCount - 1] & kCurveBit));
+  Release(r);
+}
+
+void DeletePath(PathRecord* record) {
+  int16_t count = LiveCount();
+  ptrdiff_t index = record - gPaths;
+  if (!gPaths || index < 0 || index >= count) return;
+  FreePoints(record);
+  memmove(record, record + 1, static_cast<size_t>(count - index - 1) * sizeof(PathRecord));
+  if (gCurrentPath) {
+    if (gCurrentPath == record) gCurrentPath = nullptr;
+    else if (gCurrentPath > record) --gCurrentPath;
+  }
+  --count;
+  if (gPathCount) gPathCount = count;
+  else gHiddenPathCount = count;
+  if (count == 0) FreeRecords();
+}
+
+void DeleteAllPaths() {
+  int16_t count = LiveCount();
+  for (int16_t i = 0; i < count && gPaths; ++i) FreePoints(&gPaths[i]);
+  FreeRecords();
+  gPathCount = 0;
+  gHiddenPathCount = 0;
+  gDocument->selectedPathCount = 0;
+}
+
+int16_t PathLength(const PathRecord* r, int16_t limit) {
+  if (r->pointCount < 4) return 0;
+  const int16_t* w = Words(r);
+  int32_t sum = 0;
+  int px = w[0] & 0x7FFF, py = w[1] & 0x7FFF;
+  int i = 2;
+  while (i + 1 < r->pointCount) {
+    if (w[i - 2] & kCurveBit) i += 4;  // the segment leaving the previous anchor is a curve
+    if (i + 1 >= r->pointCount) break;
+    int x = w[i] & 0x7FFF, y = w[i + 1] & 0x7FFF;
+    sum += abs(x - px) + abs(y - py);
+    if (sum >= limit) {
+      Release(r);
+      return limit;
+    }
+    px = x;
+    py = y;
+    i += 2;
+  }
+  Release(r);
+  return static_cast<int16_t>(sum);
+}
+
+void DiscardShortPaths(int reason) {
+  if (gUserAbort) return;
+  if (gPathCount < 100) {
+    ShowWarning(66);
+    gUserAbort = 1;
+    return;
+  }
+  gMinPathLength = static_cast<int16_t>(gMinPathLength + 8);
+  int16_t kept = 0;
+  PathRecord* current = gCurrentPath;
+  for (int16_t i = 0; i < gPathCount; ++i) {
+    PathRecord* r = &gPaths[i];
+    if (r != current && PathLength(r, gMinPathLength) < gMinPathLength) {
+      FreePoints(r);
+      continue;
+    }
+    if (r == current) gCurrentPath = &gPaths[kept];
+    if (kept != i) gPaths[kept] = *r;
+    ++kept;
+  }
+  gPathCount = kept;
+  gDocument->Set(reason == kDiscardLimit ? Flag::pathsDroppedLimit : Flag::pathsDroppedMemory);
+}
+
+void RemoveRedundantAnchors() {
+  for (int16_t p = 0; p < gPathCount; ++p) {
+    PathRecord* r = &gPaths[p];
+    if (r->pointCount < 8) continue;
+    int16_t* w = Words(r);
+    int i = 0;  // index of the x word of the anchor examined
+    int prev = -1;
+    while (i + 3 < r->pointCount) {  // up to the anchor before the last
+      int next = i + 2;
+      if (w[i] & kCurveBit) {  // followed by a curve: skip it with its control points
+        prev = i;
+        i = next + 4;
+        continue;
+      }
+      bool isCurveEnd = (w[i + 1] & kCurveBit) != 0;
+      if (prev >= 0 && !isCurveEnd && next + 1 < r->pointCount) {
+        int16_t px = w[prev], py = w[prev + 1], x = w[i], y = w[i + 1], nx = w[next], ny = w[next + 1];
+        auto between = [](int v, int a, int b) { return (v >= a && v <= b) || (v >= b && v <= a); };
+        bool vertical = x == px && x == nx && between(y, py, ny);
+        bool horizontal = y == py && y == ny && between(x, px, nx);
+        if (vertical || horizontal) {
+          memmove(&w[i], &w[i + 2], static_cast<size_t>(r->pointCount - i - 2) * 2);
+          r->pointCount = static_cast<int16_t>(r->pointCount - 2);
+          continue;  // the anchor now in this place is examined again
+        }
+      }
+      prev = i;
+      i = next;
+    }
+    Release(r);
+  }
+}
+
+int16_t CountAnchors(const PathRecord* r) {
+  if (r->pointCount < 3) return 0;
+  const int16_t* w = Words(r);
+  int anchors = 1;
+  int i = 0;
+  int last = 0;
+  while (i + 3 < r->pointCount) {
+    i += (w[i] & kCurveBit) ? 6 : 2;
+    if (i + 1 >= r->pointCount) break;
+    last = i;
+    ++anchors;
+  }
+  bool closed = (w[0] & 0x7FFF) == (w[last] & 0x7FFF) && (w[1] & 0x7FFF) == (w[last + 1] & 0x7FFF);
+  Release(r);
+  return static_cast<int16_t>(closed && anchors > 1 ? anchors - 1 : anchors);
+}
+
+int32_t CountAllAnchors() {
+  if (!gDocument->imageWindow && !gPaths) return 0;
+  int32_t n = 0;
+  for (int16_t i = 0; i < gPathCount; ++i) n += CountAnchors(&gPaths[i]);
+  return n;
+}
+
+int32_t CountSelectedAnchors() {
+  if (!gDocument->imageWindow && !gPaths) return 0;
+  int32_t n = 0;
+  for (int16_t i = 0; i < gPathCount; ++i)
+    if (gPaths[i].pathFlags & PathFlag::selected) n += CountAnchors(&gPaths[i]);
+  return n;
+}
+
+int16_t CountArtColors() {
+  if (!gPaths || gPathCount == 0) return 0;
+  MemHandle h = MemAlloc(4000);
+  if (h == kNoMem) return 0;
+  auto* colors = static_cast<uint8_t(*)[4]>(MemLock(h));
+  int count = 0;
+  const uint8_t* previous = nullptr;
+  auto consider = [&](const uint8_t* c) {
+    if (previous && memcmp(previous, c, 4) == 0) return;
+    previous = c;
+    if (count >= 1000) return;
+    for (int i = 0; i < count; ++i) {
+      bool near = true;
+      for (int k = 0; k < 4 && near; ++k) near = abs(colors[i][k] - c[k]) <= 1;
+      if (near) return;
+    }
+    memcpy(colors[count++], c, 4);
+  };
+  for (int16_t i = 0; i < gPathCount; ++i) {
+    const PathRecord& r = gPaths[i];
+    if (r.strokeKind) consider(r.strokeColor);
+    if (!(r.pathFlags & PathFlag::openPath) && r.fillKind) consider(r.fillColor);
+  }
+  MemUnlock(h);
+  MemFree(h);
+  return static_cast<int16_t>(count);
+}
+
+bool CopyPathStore(PathStoreCopy* copy) {
+  FreePathStoreCopy(copy);
+  int16_t count = LiveCount();
+  if (count == 0) return true;
+  copy->records = static_cast<PathRecord*>(MemAllocPtr(static_cast<size_t>(count) * sizeof(PathRecord)));
+  if (!copy->records) return false;
+  for (int16_t i = 0; i < count; ++i) {
+    PathRecord r = gPaths[i];
+    if (r.points != kNoMem) {
+      MemHandle h = MemAlloc(static_cast<size_t>(r.pointCapacity) * 2);
+      if (h == kNoMem) {
+        copy->count = i;
+        FreePathStoreCopy(copy);
+        return false;
+      }
+      memcpy(MemLock(h), Words(&gPaths[i]), static_cast<size_t>(r.pointCapacity) * 2);
+      MemUnlock(h);
+      Release(&gPaths[i]);
+      r.points = h;
+    }
+    copy->records[i] = r;
+  }
+  copy->count = count;
+  copy->capacity = count;
+  copy->selected = gDocument->selectedPathCount;
+  return true;
+}
+
+void SwapPathStore(PathStoreCopy* copy) {
+  // The store's records move into a plain block, the copy's into the store.
+  PathStoreCopy mine;
+  int16_t count = LiveCount();
+  if (count > 0) {
+    mine.records = static_cast<PathRecord*>(MemAllocPtr(static_cast<size_t>(count) * sizeof(PathRecord)));
+    if (!mine.records) return;
+    memcpy(mine.records, gPaths, static_cast<size_t>(count) * sizeof(PathRecord));
+  }
+  mine.count = count;
+  mine.capacity = count;
+  mine.selected = gDocument->selectedPathCount;
+  FreeRecords();
+  gPathCount = 0;
+  gHiddenPathCount = 0;
+  if (copy->count > 0 && ResizeRecords(copy->count > kGrowRecords ? copy->count : kGrowRecords)) {
+    memcpy(gPaths, copy->records, static_cast<size_t>(copy->count) * sizeof(PathRecord));
+    gPathCount = copy->count;
+  }
+  gDocument->selectedPathCount = copy->selected;
+  MemFreePtr(copy->records);
+  *copy = mine;
+}
+
+void FreePathStoreCopy(PathStoreCopy* copy) {
+  for (int16_t i = 0; i < copy->count; ++i) MemFree(copy->records[i].points);
+  MemFreePtr(copy->records);
+  *copy = PathStoreCopy{};
+}

@@ -1,0 +1,91 @@
+// The path store: the artwork of the open document as an ordered array of
+// 44-byte path records, each with its own list of 16-bit point words in art
+// coordinates.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+struct PathRecord {
+  int32_t bounds[4];  // left, top, right, bottom: anchors grown by 5 art units
+  int16_t pointCapacity;
+  int16_t pointCount;
+  MemHandle points;  // the point words; kNoMem while pointCapacity is 0
+  uint8_t fillColor[4];    // C, M, Y, K
+  uint8_t strokeColor[4];
+  uint8_t pathFlags;
+  uint8_t reserved1;
+  int16_t fillCustom;
+  int16_t strokeCustom;
+  uint8_t fillTint;
+  uint8_t strokeTint;
+  uint8_t strokeWeight;  // tenths of a point
+  uint8_t fillKind;      // 0 none, 1 white, 2 black, 3 process, 4 custom
+  uint8_t strokeKind;
+  uint8_t reserved2;
+};
+static_assert(sizeof(PathRecord) == 44);
+static_assert(offsetof(PathRecord, pointCapacity) == 16);
+static_assert(offsetof(PathRecord, points) == 20);
+static_assert(offsetof(PathRecord, fillColor) == 24);
+static_assert(offsetof(PathRecord, strokeColor) == 28);
+static_assert(offsetof(PathRecord, pathFlags) == 32);
+static_assert(offsetof(PathRecord, fillCustom) == 34);
+static_assert(offsetof(PathRecord, strokeCustom) == 36);
+static_assert(offsetof(PathRecord, fillTint) == 38);
+static_assert(offsetof(PathRecord, strokeWeight) == 40);
+static_assert(offsetof(PathRecord, fillKind) == 41);
+static_assert(offsetof(PathRecord, strokeKind) == 42);
+
+namespace PathFlag {
+inline constexpr uint8_t openPath = 0x01;
+inline constexpr uint8_t grouped = 0x02;
+inline constexpr uint8_t selected = 0x04;
+}  // namespace PathFlag
+
+// Paint kinds of a fill or stroke.
+enum PaintKind : uint8_t { kPaintNone = 0, kPaintWhite = 1, kPaintBlack = 2, kPaintProcess = 3, kPaintCustom = 4 };
+
+// Bit 15 of an anchor word marks a curve (x: leaving, y: arriving).
+constexpr uint16_t kCurveBit = 0x8000;
+
+enum DiscardReason : int { kDiscardLimit = 0, kDiscardMemory = 1 };
+
+// Store state.
+extern PathRecord* gPaths;      // the record array (nullptr when empty)
+extern int16_t gPathCapacity;
+extern int16_t gMaxPaths;       // 10000
+extern int16_t gMinPathLength;
+extern PathRecord* gCurrentPath;
+
+// Pen and paint inputs of BeginPath and AddPathPoint (pixels, points).
+extern double penX, penY, ctrl1X, ctrl1Y, ctrl2X, ctrl2Y;
+extern int16_t curCustomColor;  // set by the color separation
+extern uint8_t curCustomTint;
+
+int ResetPathStore();  // 0 ok, 1 failure (message 11 shown)
+void BeginPath();
+void AddPathPoint(int curve);
+void SetLastPoint(int16_t x, int16_t y);
+void DeletePath(PathRecord* record);
+void DeleteAllPaths();
+int16_t PathLength(const PathRecord* record, int16_t limit);
+void DiscardShortPaths(int reason);
+void RemoveRedundantAnchors();
+int16_t CountAnchors(const PathRecord* record);
+int32_t CountAllAnchors();
+int32_t CountSelectedAnchors();
+int16_t CountArtColors();
+
+// Undo snapshots of the store: a copy of every record and its point words.
+struct PathStoreCopy {
+  PathRecord* records = nullptr;
+  int16_t count = 0;
+  int16_t capacity = 0;
+  int16_t selected = 0;
+};
+bool CopyPathStore(PathStoreCopy* copy);     // false when memory is short
+void SwapPathStore(PathStoreCopy* copy);     // exchanges the store with the copy
+void FreePathStoreCopy(PathStoreCopy* copy);

@@ -1,0 +1,569 @@
+// The conversion driver: the Convert command, the order of the passes for the
+// three methods, the work memory with its four areas, the template copy of
+// the working bitmap, the scratch stores, the progress window and the cancel
+// poll.
+#include <cstdio>
+#include <cstring>
+
+#include "art/pathstore.h"
+#include "engine/conversion.h"
+#include "engine/settings.h"
+#include "output/stream.h"
+#include "platform/string_ids.h"
+#include "raster/open_image.h"
+#include "shell/document.h"
+#include "shell/records.h"
+
+int16_t tracingMode = 0;
+int16_t colorMode = 0;
+int16_t templateOnDisk = 0;
+int16_t lowMemoryMode = 0;
+
+uint32_t curFillColor = 0xFF000000u;
+uint32_t curStrokeColor = 0xFF000000u;
+uint8_t curFillKind = kPaintBlack;
+uint8_t curStrokeKind = kPaintNone;
+double curStrokeWidth = 0;
+double currentLineWeight = 0;
+
+int16_t currentRow = 0;
+int16_t lastShownRow = 9999;
+int16_t progressTitle = 0;
+int16_t posterizeLayer = 0;
+int16_t posterizeLayers = 0;
+
+MemHandle workBufferHandle = kNoMem;
+uint8_t* workBuffer = nullptr;
+int32_t workAreaSize = 0;
+uint8_t* rowBuffer = nullptr;
+uint8_t* edgeListArea = nullptr;
+int32_t edgeListSize = 0;
+uint8_t* pointArea = nullptr;
+int32_t pointAreaSize = 0;
+uint8_t* chainArea = nullptr;
+int32_t chainAreaSize = 0;
+
+uint8_t* maskBits = nullptr;
+uint8_t* templateBits = nullptr;
+int32_t templateDataOffset = 0;
+int16_t templateCacheRow = -1;
+uint8_t* templateCache = nullptr;
+
+int16_t scratchHandles[kStoreCount] = {kNoFile, kNoFile, kNoFile, kNoFile, kNoFile, kNoFile};
+int16_t maxStampX = 0;
+int16_t maxStampY = 0;
+
+namespace {
+
+const char* const kStoreNames[kStoreCount] = {"memtemp", "dgtemp", "edgearr", "seglist", "linarr", "dgskel"};
+
+uint8_t* gMaskBlock = nullptr;      // maskBits' block, guard rows included
+uint8_t* gTemplateBlock = nullptr;  // templateBits' block
+uint32_t gLastPollTick = 0;
+bool gPollStarted = false;
+int16_t gLastPercent = -1;
+uint32_t gLastRowTick = 0;
+bool gInverted = false;        // step 9 inverted the working bitmap
+bool gResumed = false;         // this Convert resumes a paused conversion
+bool gOptionCleared = false;   // step 6 cleared "add new colors" for this conversion
+
+size_t RowBytes() { return static_cast<size_t>(gImage->rowBytes); }
+
+uint8_t* AllocBitmap(uint8_t** block) {
+  *block = static_cast<uint8_t*>(MemAllocPtr(BitmapBlockBytes()));
+  return *block ? *block + RowBytes() : nullptr;
+}
+
+void FreeBitmap(uint8_t** block, uint8_t** bits) {
+  MemFreePtr(*block);
+  *block = nullptr;
+  *bits = nullptr;
+}
+
+void InvertWorkBits() {
+  size_t n = RowBytes() * static_cast<size_t>(gImage->height);
+  for (size_t i = 0; i < n; ++i) gWorkBits[i] = static_cast<uint8_t>(~gWorkBits[i]);
+  // The pad bits between width and rowBits stay white.
+  int pad = gImage->rowBits - gImage->width;
+  if (pad <= 0) return;
+  for (int y = 0; y < gImage->height; ++y) {
+    uint8_t* row = gWorkBits + static_cast<size_t>(y) * RowBytes();
+    for (int x = gImage->width; x < gImage->rowBits; ++x) row[x >> 3] &= static_cast<uint8_t>(~(0x80 >> (x & 7)));
+  }
+}
+
+// B: the work area size for the current geometry, a multiple of 256.
+int32_t WorkAreaSizeFor() {
+  int32_t b = 65535 - gImage->rowBytes;
+  return b < 0 ? 0 : (b / 256) * 256;
+}
+
+void CutWorkBuffer() {
+  int32_t b = workAreaSize;
+  rowBuffer = workBuffer;
+  edgeListArea = rowBuffer + gImage->rowBytes;
+  edgeListSize = b / 8;
+  pointArea = edgeListArea + edgeListSize;
+  pointAreaSize = 7 * (b / 16);
+  chainArea = pointArea + pointAreaSize;
+  chainAreaSize = b - edgeListSize - pointAreaSize;
+}
+
+// Whether the image's own input file holds the template rows as they are:
+// uncompressed one-bit rows of the bitmap's row length and polarity.
+bool InputFileServesAsTemplate() {
+  return gImage->fileHandle != kNoFile && gImage->sourceType == kSourceSun && gImage->bitsPerSample == 1 &&
+         fileRowsAreBitmap && !gInverted;
+}
+
+// Writes every row of the working bitmap to "memtemp", which becomes the
+// image's file. Returns false when stopped or when the store failed.
+bool SpoolTemplate() {
+  if (gImage->fileHandle != kNoFile) FileClose(gImage->fileHandle);
+  gImage->fileHandle = kNoFile;
+  int16_t file = OpenScratchStore(kStoreMemtemp);
+  if (file == kNoFile) return false;
+  scratchHandles[kStoreMemtemp] = kNoFile;  // owned by the image record from now on
+  gImage->fileHandle = file;
+  imageSpooled = 1;
+  int16_t savedTitle = progressTitle;
+  progressTitle = 147;
+  lastShownRow = -9999;
+  for (int16_t y = 0; y < gImage->height && !gUserAbort; ++y) {
+    WriteChecked(file, gImage->rowBytes, gWorkBits + static_cast<size_t>(y) * RowBytes());
+    currentRow = y;
+    if (!colorMode) ShowRowProgress();
+    PollUserAbort();
+  }
+  if (!colorMode) ShowProgress(0, "");
+  progressTitle = savedTitle;
+  templateDataOffset = 0;
+  templateCacheRow = -1;
+  return !gUserAbort;
+}
+
+void FreeWorkMemory() {
+  MemFree(workBufferHandle);
+  workBufferHandle = kNoMem;
+  workBuffer = rowBuffer = edgeListArea = pointArea = chainArea = nullptr;
+  workAreaSize = edgeListSize = pointAreaSize = chainAreaSize = 0;
+  if (gMaskBlock) FreeBitmap(&gMaskBlock, &maskBits);
+  maskBits = nullptr;
+  templateCache = nullptr;
+}
+
+void EmitBackgroundPath() {
+  curFillColor = 0xFF000000u;
+  curFillKind = kPaintBlack;
+  curStrokeKind = kPaintNone;
+  int16_t saved = tracingMode;
+  tracingMode = 0;
+  penX = 0;
+  penY = 0;
+  BeginPath();
+  if (!gUserAbort) {
+    const double corners[4][2] = {{gImage->rowBits - 1.0, 0},
+                                  {gImage->rowBits - 1.0, gImage->height - 1.0},
+                                  {0, gImage->height - 1.0},
+                                  {0, 0}};
+    for (const auto& c : corners) {
+      penX = c[0];
+      penY = c[1];
+      AddPathPoint(0);
+    }
+  }
+  tracingMode = saved;
+}
+
+// Steps 15 and 16 of Convert.
+void FinishConversion() {
+  const ConversionSettings* s = gConvSettings;
+  if (s->methodFlags & Method::lineRecognition) ReleaseLineBuffers();
+  RemoveRedundantAnchors();
+  gDocument->Clear(Flag::busy);
+  gDocument->Clear(Flag::artOutputRunning);
+  ShowProgress(0, "");
+  if (!gDocument->Test(Flag::batchRunning) && !gUserAbort) {
+    if (gDocument->Test(Flag::pathsDroppedMemory)) ShowWarning(58);
+    else if (gDocument->Test(Flag::pathsDroppedLimit)) ShowWarning(150);
+  }
+  if (gImage->bitsPerSample == 1 && gInverted && gWorkBits) InvertWorkBits();
+  gInverted = false;
+
+  if (gPathCount > 0) {
+    gDocument->viewMode = 0;
+    gDocument->Clear(Flag::showTemplate);
+    gDocument->Set(Flag::artModified);
+  } else if (!gUserAbort && !gResumed) {
+    ShowWarning(131);
+  }
+  UpdateWindowTitle();
+  colorMode = 0;
+  if (gOptionCleared) gConvSettings->optionFlags |= Option::addNewColors;
+  gOptionCleared = false;
+}
+
+}  // namespace
+
+const char* ScratchName(int store) { return store >= 0 && store < kStoreCount ? kStoreNames[store] : ""; }
+
+bool ScratchPath(const char* name, char* path) {
+  const char* folder = gPrefs->scratchFolder[0] ? gPrefs->scratchFolder : TempFolder();
+  return CopyName(path, folder) && AppendName(path, name);
+}
+
+int16_t CreateScratch(const char* path) {
+  FileDelete(path);
+  return FileCreate(path);
+}
+
+int16_t OpenScratchStore(int store) {
+  if (scratchHandles[store] != kNoFile) return scratchHandles[store];
+  char path[kNameBufferSize];
+  int16_t file = ScratchPath(kStoreNames[store], path) ? CreateScratch(path) : kNoFile;
+  if (file == kNoFile) {
+    ShowWarning(155);
+    gUserAbort = 1;
+    return kNoFile;
+  }
+  scratchHandles[store] = file;
+  return file;
+}
+
+void DeleteScratchStores() {
+  char path[kNameBufferSize];
+  for (int store = kStoreDgtemp; store < kStoreCount; ++store) {
+    if (scratchHandles[store] == kNoFile) continue;
+    FileClose(scratchHandles[store]);
+    scratchHandles[store] = kNoFile;
+    if (ScratchPath(kStoreNames[store], path)) FileDelete(path);
+  }
+  // "memtemp" is deleted by name when the template was on disk, unless it is
+  // the image's file, which the document keeps until it closes.
+  if (scratchHandles[kStoreMemtemp] != kNoFile) {
+    FileClose(scratchHandles[kStoreMemtemp]);
+    scratchHandles[kStoreMemtemp] = kNoFile;
+  }
+  if (templateOnDisk && !imageSpooled && ScratchPath(kStoreNames[kStoreMemtemp], path)) FileDelete(path);
+}
+
+void DeleteStaleScratchFiles(const char* folder) {
+  char path[kNameBufferSize];
+  for (const char* name : kStoreNames)
+    if (CopyName(path, folder) && AppendName(path, name)) FileDelete(path);
+}
+
+void ReadTemplateRow(int16_t y, uint8_t* row) {
+  if (!templateOnDisk && templateBits) {
+    memcpy(row, templateBits + static_cast<size_t>(y) * RowBytes(), RowBytes());
+    return;
+  }
+  if (templateCache && templateCacheRow == y) {
+    memcpy(row, templateCache, RowBytes());
+    return;
+  }
+  memset(row, 0, RowBytes());
+  if (gImage->fileHandle == kNoFile) return;
+  FileSeek(gImage->fileHandle, templateDataOffset + static_cast<int32_t>(y) * gImage->rowBytes, kSeekSet);
+  FileRead(gImage->fileHandle, row, gImage->rowBytes);
+  if (templateCache && templateCache != row) {
+    memcpy(templateCache, row, RowBytes());
+    templateCacheRow = y;
+  }
+}
+
+void RestoreWorkFromTemplate() {
+  if (!gWorkBits) return;
+  if (!templateOnDisk && templateBits) {
+    memcpy(gWorkBits, templateBits, RowBytes() * static_cast<size_t>(gImage->height));
+    return;
+  }
+  if (gImage->fileHandle == kNoFile) return;  // no template: the bitmap stays as the passes left it
+  templateCacheRow = -1;
+  for (int16_t y = 0; y < gImage->height; ++y) ReadTemplateRow(y, gWorkBits + static_cast<size_t>(y) * RowBytes());
+}
+
+int16_t PollUserAbort() {
+  if (gUserAbort) return gUserAbort;
+  uint32_t now = TickCount();
+  if (gPollStarted && now - gLastPollTick < 60) return gUserAbort;
+  gPollStarted = true;
+  gLastPollTick = now;
+  PumpResult r = PumpEvents();
+  if (r.escape || r.closeRequest || ProgressStopPressed()) gUserAbort = 1;
+  return gUserAbort;
+}
+
+void ShowProgress(int16_t percent, const char* text) {
+  if (percent == 0 && (!text || !*text)) {
+    if (Progress().open) ProgressClose();
+    gLastPercent = -1;
+    return;
+  }
+  if (!Progress().open) {
+    bool batch = gDocument->Test(Flag::batchRunning);
+    ProgressOpen(LoadString(326), batch);
+    if (batch) {
+      char line[128];
+      snprintf(line, sizeof line, "%s %d", LoadString(140), gDocument->batchFileCount);
+      ProgressSetBatchText(line);
+    }
+    gLastPercent = -1;
+  }
+  if (percent == gLastPercent || percent < 0 || percent > 100) return;
+  if (text && Progress().text != text) ProgressSetText(text);
+  ProgressSetPercent(percent);
+  gLastPercent = percent;
+}
+
+void ShowRowProgress() {
+  if (lastShownRow == 9999 || gImage->height <= 0) return;
+  uint32_t now = TickCount();
+  if (lastShownRow != -9999 && now - gLastRowTick < 30) return;
+  int32_t divisor = progressTitle == kStrLineRecognizing ? gImage->rowBits + gImage->height : gImage->height;
+  int32_t percent = static_cast<int32_t>(currentRow) * 100 / divisor;
+  int32_t lastPercent = static_cast<int32_t>(lastShownRow) * 100 / divisor;
+  if (progressTitle && percent == lastPercent) return;
+  gLastRowTick = now;
+  std::string text = progressTitle ? LoadString(progressTitle) : "";
+  if (colorMode && progressTitle == 357)
+    text += FormatString(137, posterizeLayer < 1 ? 1 : posterizeLayer, static_cast<int>(posterizeLayers));
+  if (gPathCount > 0) {
+    char count[64];
+    snprintf(count, sizeof count, " %d %s", gPathCount, LoadString(gPathCount == 1 ? 138 : 139));
+    text += count;
+  }
+  ShowProgress(static_cast<int16_t>(percent > 100 ? 100 : percent), text.c_str());
+  lastShownRow = currentRow;
+}
+
+void ConvertImage(bool edgeOnly) {
+  ConversionSettings* s = gConvSettings;
+  gResumed = gDocument->Test(Flag::interactiveThinning);
+  if (!gResumed) {
+    gDocument->Put(Flag::convertEdgeOnly, edgeOnly);
+    RecordUndo(kUndoConvert);
+    gDocument->Clear(Flag::redrawPending);
+    gDocument->redrawNextPath = -1;
+    RemoveAutoColors();
+    if (gPathCount > 0 || gHiddenPathCount > 0) DeleteAllPaths();
+    gUserAbort = 0;
+    colorMode = 0;
+    ComputeFittingParameters();
+    curFillKind = kPaintBlack;
+    curStrokeKind = kPaintNone;
+
+    if (gImage->bitsPerSample != 1) {
+      bool color = gImage->samplesPerPixel > 1;
+      if ((s->optionFlags & Option::addNewColors) && !(s->optionFlags & Option::useCustomColors) &&
+          (s->methodFlags & Method::limitedColors) && color && s->maxColors > 900 - CustomColorCount()) {
+        if (AskOKCancel(203) != kAnswerOK) {
+          gDocument->Clear(Flag::convertEdgeOnly);
+          return;
+        }
+        s->optionFlags &= static_cast<uint8_t>(~Option::addNewColors);
+        gOptionCleared = true;
+      }
+      if ((s->optionFlags & Option::useCustomColors) && color) {
+        bool tagged = s->optionFlags & Option::taggedOnly;
+        if (tagged ? TaggedCustomColorCount() < 2 : CustomColorCount() < 2) {
+          ShowWarning(tagged ? 370 : 371);
+          if (gOptionCleared) s->optionFlags |= Option::addNewColors;
+          gOptionCleared = false;
+          gDocument->Clear(Flag::convertEdgeOnly);
+          return;
+        }
+      }
+      *gConvSettingsEdit = *s;
+      RunSeparation();
+    }
+    gDocument->Clear(Flag::separationValid);
+
+    gInverted = false;
+    if (ResetPathStore() != 0) {
+      FinishConversion();
+      gDocument->Clear(Flag::convertEdgeOnly);
+      return;
+    }
+    if (gImage->bitsPerSample == 1 && gWorkBits) {
+      int wanted = ((s->optionFlags & Option::whiteLines) ? 1 : 0) ^ ((s->methodFlags & Method::reverseImage) ? 1 : 0);
+      if (wanted != gImage->photometric) {
+        InvertWorkBits();
+        gInverted = true;
+      }
+    }
+    gDocument->Set(Flag::busy);
+    gDocument->Set(Flag::artOutputRunning);
+    gDocument->viewMode = 1;
+
+    if (s->optionFlags & Option::whiteLines) EmitBackgroundPath();
+
+    if ((s->methodFlags & Method::lineRecognition) && !(s->methodFlags & Method::outline) && !colorMode) {
+      RecognizeLines();
+      if (!(s->methodFlags & Method::centerline)) {
+        if (!gUserAbort) OutputLines();
+        FinishConversion();
+        gDocument->Clear(Flag::convertEdgeOnly);
+        return;
+      }
+    }
+  }
+
+  RunConversion();
+  if (gDocument->Test(Flag::interactiveThinning)) return;  // paused
+  if (gPrefs->flags0 & PrefFlag::beepAfterConvert) Beep();
+  FinishConversion();
+  gDocument->Clear(Flag::convertEdgeOnly);
+}
+
+void RunConversion() {
+  const ConversionSettings* s = gConvSettings;
+  bool oneBit = gImage->bitsPerSample == 1;
+  if (!gDocument->Test(Flag::interactiveThinning)) {
+    if (PollUserAbort()) return;
+    curFillColor = 0xFF000000u;
+    curFillKind = kPaintBlack;
+    curStrokeKind = kPaintNone;
+    curStrokeWidth = 0;
+    for (int16_t& h : scratchHandles) h = kNoFile;
+    templateOnDisk = 0;
+    lowMemoryMode = 0;
+    if (oneBit && gDocument->Test(Flag::pixelSelection)) {
+      // The selection is put aside and the template lives in "memtemp".
+      PutSelectionAside();
+      templateOnDisk = 1;
+      gImage->sourceType = kSourceMacPaint;
+    }
+    maxStampX = static_cast<int16_t>(gImage->rowBits - 2);
+    maxStampY = static_cast<int16_t>(gImage->height - 2);
+
+    maskBits = AllocBitmap(&gMaskBlock);
+    if (!maskBits) {
+      lowMemoryMode = 1;
+      maskBits = gWorkBits;
+    }
+    workAreaSize = WorkAreaSizeFor();
+    if (workAreaSize < 1024 && !lowMemoryMode) {
+      FreeBitmap(&gMaskBlock, &maskBits);
+      lowMemoryMode = 1;
+      maskBits = gWorkBits;
+      workAreaSize = WorkAreaSizeFor();
+    }
+    if (workAreaSize < 256) {
+      ShowWarning(11);
+      if (gMaskBlock) FreeBitmap(&gMaskBlock, &maskBits);
+      DeleteScratchStores();
+      return;
+    }
+    workBufferHandle = MemAlloc(static_cast<size_t>(gImage->rowBytes) + static_cast<size_t>(workAreaSize));
+    if (workBufferHandle == kNoMem) {
+      ShowWarning(11);
+      FreeWorkMemory();
+      DeleteScratchStores();
+      return;
+    }
+    workBuffer = static_cast<uint8_t*>(MemLock(workBufferHandle));
+    CutWorkBuffer();
+
+    bool saved = true;
+    templateCacheRow = -1;
+    if (!templateOnDisk) templateBits = AllocBitmap(&gTemplateBlock);
+    if (!templateBits) {
+      templateOnDisk = 1;
+      templateCache = workBuffer;
+      if (InputFileServesAsTemplate()) templateDataOffset = dataOffset;
+      else saved = SpoolTemplate();
+    } else {
+      memcpy(templateBits, gWorkBits, RowBytes() * static_cast<size_t>(gImage->height));
+    }
+    if (saved && !gUserAbort) {
+      if (RunThinningSequence() == 0) {
+        RefreshImageWindow();
+        progressTitle = 32;
+        StartObjectSearch();
+        int noise = NoiseThreshold(s);
+        for (;;) {
+          int16_t length = TraceNextObject();
+          if (length == 0) break;
+          if (length > noise + 4) {
+            BuildPolygon();
+            if (PollUserAbort()) break;
+            ComputeCornerAngles();
+            FitObject();
+            if (PollUserAbort()) break;
+          }
+          RestoreObjectArea();
+        }
+        CenterlinePass(0);
+      }
+    }
+  } else {
+    RunThinningSequence();
+  }
+
+  // End of the driver. A stopped conversion keeps the image's file open: the
+  // template may live in it, and the document still reads from it.
+  if (gDocument->Test(Flag::interactiveThinning)) return;
+  RestoreWorkFromTemplate();
+  if (gDocument->Test(Flag::pixelSelection)) PutSelectionBack();
+  DeleteScratchStores();
+  FreeWorkMemory();
+  bool keepTemplate = gDocument->Test(Flag::pixelSelection) && oneBit;
+  if (!keepTemplate && gTemplateBlock) FreeBitmap(&gTemplateBlock, &templateBits);
+  FreeJunctionList();
+  lastShownRow = 9999;
+  progressTitle = 0;
+}
+
+int SaveImageBackup() {
+  if (gBackupBits) {
+    memcpy(gBackupBits, gWorkBits, RowBytes() * static_cast<size_t>(gImage->height));
+    return 0;
+  }
+  for (int16_t& h : scratchHandles) h = kNoFile;
+  templateOnDisk = 1;
+  bool ok = SpoolTemplate();
+  templateOnDisk = 0;
+  return ok ? 0 : 1;
+}
+
+void CenterlinePass(int a) {
+  const ConversionSettings* s = gConvSettings;
+  if (a > 0 && (s->methodFlags & Method::lineRecognition) && !gUserAbort) {
+    RestoreWorkFromTemplate();
+    RefreshImageWindow();
+    RecognizeLines();
+    if (!(s->methodFlags & Method::centerline)) OutputLines();
+  }
+  if ((!colorMode && !(s->methodFlags & Method::centerline)) || PollUserAbort()) return;
+  inkFlag = 1;
+  if (a >= 0) LoadSkeleton();
+  if (a != 0 && !colorMode && !(s->optionFlags & Option::separateShapes)) RefreshImageWindow();
+  if (!colorMode) {
+    currentLineWeight = s->lineWeight / 100.0;
+    curStrokeWidth = currentLineWeight;
+    if (s->optionFlags & Option::whiteLines) {
+      curStrokeColor = 0;
+      curStrokeKind = kPaintWhite;
+    } else {
+      curStrokeColor = 0xFF000000u;
+      curStrokeKind = kPaintBlack;
+    }
+    curFillKind = kPaintNone;
+  }
+  StartObjectSearch();
+  if (colorMode || (s->optionFlags & Option::separateShapes)) {
+    if (SharedBoundaryPass() == 1) return;
+  }
+  progressTitle = 31;
+  StartObjectSearch();
+  tracingMode = 1;
+  while (!PollUserAbort()) {
+    if (TraceNextObject() == 0) break;
+    BuildPolygon();
+    ComputeCornerAngles();
+    FitObject();
+    RestoreObjectArea();
+  }
+  tracingMode = 0;
+}

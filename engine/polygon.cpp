@@ -1,0 +1,4 @@
+// Polygon builder (to be built).
+#include "engine/conversion.h"
+
+void BuildPolygon() {}

@@ -1,0 +1,188 @@
+#include "output/stream.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "shell/records.h"
+
+int32_t gOutScaleX = 0;
+int32_t gOutScaleY = 0;
+
+namespace {
+
+int16_t gOutFile = kNoFile;
+MemHandle gOutBuffer = kNoMem;
+uint8_t* gOutBytes = nullptr;
+int16_t gFill = 0;
+
+uint8_t gInBuffer[2048];
+int16_t gInCount = 0;
+int16_t gInPos = 0;
+
+int DiskMessage() { return gDocument->Test(Flag::writingClipboard) ? 13 : 12; }
+
+}  // namespace
+
+int32_t WriteChecked(int16_t file, int32_t count, const void* bytes) {
+  if (gUserAbort) return 0;
+  int32_t written = FileWrite(file, bytes, count);
+  if (written != count) {
+    ShowWarning(DiskMessage());
+    gUserAbort = 1;
+  }
+  return gUserAbort ? 0 : count;
+}
+
+int16_t OutOpen(const char* path) {
+  gFill = 0;
+  gUserAbort = 0;
+  FileDelete(path);
+  int16_t file = FileCreate(path);
+  if (file == kNoFile) {
+    ShowWarning(DiskMessage());
+    return kNoFile;
+  }
+  gOutBuffer = MemAlloc(kOutBufferSize);
+  if (gOutBuffer == kNoMem) {
+    FileClose(file);
+    ShowWarning(237);
+    return kNoFile;
+  }
+  gOutBytes = static_cast<uint8_t*>(MemLock(gOutBuffer));
+  gOutFile = file;
+  return file;
+}
+
+void OutWrite(const void* bytes, int count) {
+  if (!gOutBytes || count <= 0) return;
+  const uint8_t* src = static_cast<const uint8_t*>(bytes);
+  int start = gFill;
+  gFill = static_cast<int16_t>(gFill + count);
+  if (gFill < kOutBufferSize) {
+    memcpy(gOutBytes + start, src, static_cast<size_t>(count));
+    return;
+  }
+  gFill = static_cast<int16_t>(gFill - kOutBufferSize);  // bytes that do not fit
+  int first = count - gFill;
+  memcpy(gOutBytes + start, src, static_cast<size_t>(first));
+  if (!gUserAbort) WriteChecked(gOutFile, kOutBufferSize, gOutBytes);
+  memcpy(gOutBytes, src + first, static_cast<size_t>(gFill));
+}
+
+void OutString(const char* text) { OutWrite(text, static_cast<int>(strlen(text))); }
+
+void OutLine(const char* text) {
+  OutString(text);
+  OutWrite(&kLineEnd, 1);
+}
+
+void OutFlush() {
+  if (gFill != 0 && gOutBytes) WriteChecked(gOutFile, gFill, gOutBytes);
+  gFill = 0;
+}
+
+void OutClose() {
+  if (gOutFile == kNoFile) return;
+  OutFlush();
+  MemUnlock(gOutBuffer);
+  MemFree(gOutBuffer);
+  gOutBuffer = kNoMem;
+  gOutBytes = nullptr;
+  FileSeek(gOutFile, 0, kSeekEnd);
+  FileClose(gOutFile);
+  gOutFile = kNoFile;
+}
+
+int16_t OutFile() { return gOutFile; }
+int16_t OutFillCount() { return gFill; }
+
+void OutCoord(int16_t value, int axis) {
+  int64_t p;
+  if ((axis & 1) == 0) {
+    p = static_cast<int64_t>(value) * gOutScaleX;
+  } else {
+    int64_t imageHeight = static_cast<int64_t>(gImage->height) << gArtScaleShift;
+    p = (imageHeight - value) * gOutScaleY;
+  }
+  char text[24];
+  int pos = sizeof text;
+  text[--pos] = 0;
+  if (p < 0) {
+    OutWrite("-", 1);
+    p = -p;
+  }
+  int64_t n = (p + 32768) >> 16;
+  if (n == 0) {
+    OutWrite("0 ", 2);
+    return;
+  }
+  text[--pos] = ' ';
+  if (n % 10 != 0) {
+    text[--pos] = static_cast<char>('0' + n % 10);
+    text[--pos] = '.';
+  }
+  for (int64_t whole = n / 10; whole > 0; whole /= 10) text[--pos] = static_cast<char>('0' + whole % 10);
+  OutString(text + pos);
+}
+
+void OutFraction(uint8_t component) {
+  int q = (component * 100 + 127) / 255;
+  if (q == 0) {
+    OutWrite("0 ", 2);
+    return;
+  }
+  if (q >= 100) {
+    OutWrite("1 ", 2);
+    return;
+  }
+  char text[8];
+  text[0] = '0';
+  text[1] = '.';
+  int len;
+  if (q % 10 != 0) {
+    text[2] = static_cast<char>('0' + q / 10);
+    text[3] = static_cast<char>('0' + q % 10);
+    text[4] = ' ';
+    len = 5;
+  } else {
+    text[2] = static_cast<char>('0' + q / 10);
+    text[3] = ' ';
+    len = 4;
+  }
+  OutWrite(text, len);
+}
+
+void InReset() {
+  gInCount = 0;
+  gInPos = 0;
+}
+
+uint16_t InChar(int16_t file) {
+  if (gInPos < gInCount) return gInBuffer[gInPos++];
+  int32_t got = FileRead(file, gInBuffer, sizeof gInBuffer);
+  if (got <= 0) {
+    gInCount = 0;
+    gInPos = 0;
+    return 0xFFFF;
+  }
+  gInCount = static_cast<int16_t>(got);
+  gInPos = 1;
+  return gInBuffer[0];
+}
+
+int16_t InLine(char* buffer, int16_t max, int16_t file) {
+  if (max <= 0) return -1;
+  int16_t stored = 0;
+  for (;;) {
+    uint16_t c = InChar(file);
+    if (c != 0xFFFF && c != 10 && c != 13) {
+      buffer[stored++] = static_cast<char>(c);
+      if (stored == max) break;
+      continue;
+    }
+    if (stored > 0) break;
+    if (c == 0xFFFF) return -1;
+  }
+  buffer[stored] = 0;
+  return stored;
+}

@@ -1,0 +1,35 @@
+// The buffered output stream through which every art text file is written,
+// the one checked file write, the number formatters of the art files and a
+// small buffered line reader.
+#pragma once
+
+#include <cstdint>
+
+constexpr int kOutBufferSize = 2048;
+constexpr uint8_t kLineEnd = 13;  // a single carriage return ends each EPS line
+
+// Horizontal and vertical scale factors of the art body: 16.16 fixed-point
+// tenths of a point per art unit, set by the document writer before the body.
+extern int32_t gOutScaleX;
+extern int32_t gOutScaleY;
+
+int16_t OutOpen(const char* path);  // file handle, or -1 (message already shown)
+void OutWrite(const void* bytes, int count);  // count <= 2048
+void OutString(const char* text);
+void OutLine(const char* text);
+void OutFlush();
+void OutClose();
+int16_t OutFile();  // the open output file, -1 when none
+int16_t OutFillCount();
+
+void OutCoord(int16_t value, int axis);
+void OutFraction(uint8_t component);
+
+// The one checked file write: count on success, 0 when the abort flag is set
+// or the write fell short (message 12, or 13 while writing for the
+// clipboard, shown once because the abort flag is then set).
+int32_t WriteChecked(int16_t file, int32_t count, const void* bytes);
+
+void InReset();
+uint16_t InChar(int16_t file);  // 0..255, or 0xFFFF at end of file or on error
+int16_t InLine(char* buffer, int16_t max, int16_t file);  // length, or -1

@@ -1,0 +1,271 @@
+#include "shell/document.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "art/pathstore.h"
+#include "engine/conversion.h"
+#include "output/art_writer.h"
+#include "raster/open_image.h"
+
+namespace {
+
+char gHeadlessWindow;  // the invisible image window of the headless program
+char gTitle[3 * kNameBufferSize];
+
+WindowHandle HeadlessCreateWindow() { return &gHeadlessWindow; }
+void HeadlessDestroyWindow(WindowHandle) {}
+void HeadlessSetTitle(const char*) {}
+void HeadlessRefresh() {}
+int HeadlessCancel() { return 0; }
+int HeadlessCancelPath(char*) { return 0; }
+int HeadlessNoWriter(const char*) { return 0; }
+
+// The undo snapshot.
+PathStoreCopy gUndoPaths;
+int16_t gUndoViewMode = 0;
+
+const char* LastComponent(const char* path) {
+  const char* slash = strrchr(path, kPathSeparator);
+  return slash ? slash + 1 : path;
+}
+
+void DeleteSpooledImage() {
+  if (!imageSpooled) return;
+  char path[kNameBufferSize];
+  if (ScratchPath(ScratchName(kStoreMemtemp), path)) FileDelete(path);
+  imageSpooled = 0;
+}
+
+void FreeDocumentStores() {
+  if (gImage->fileHandle != kNoFile) FileClose(gImage->fileHandle);
+  gImage->fileHandle = kNoFile;
+  DeleteSpooledImage();
+  FreeImageStores();
+}
+
+}  // namespace
+
+ShellHooks gShellHooks = {HeadlessCreateWindow, HeadlessDestroyWindow, HeadlessSetTitle, HeadlessRefresh,
+                          HeadlessCancel,       HeadlessCancelPath,    HeadlessNoWriter};
+
+void InstallHeadlessShellHooks() {
+  gShellHooks = {HeadlessCreateWindow, HeadlessDestroyWindow, HeadlessSetTitle, HeadlessRefresh,
+                 HeadlessCancel,       HeadlessCancelPath,    HeadlessNoWriter};
+}
+
+void RefreshImageWindow() {
+  if (gDocument->imageWindow) gShellHooks.refreshImage();
+}
+
+int OpenDocument(void* source) {
+  gDocument->Set(Flag::artUntitled);
+  gUserAbort = 0;
+  if (source) {
+    CloseDocument();
+  } else {
+    char full[kNameBufferSize];
+    bool fits = true;
+    if (gDocument->Test(Flag::batchRunning)) {
+      fits = CopyName(full, gImage->sourceFolder) && AppendName(full, gImage->path);
+    } else {
+      fits = CopyName(full, gImage->path);
+    }
+    int16_t file = fits ? FileOpen(full, kFileReadWrite) : kNoFile;
+    if (file == kNoFile) {
+      int code = fits ? FileLastError() : 36;  // 36: the name is too long for its buffer
+      ShowWarning(160, FormatString(160, code).c_str());
+      return 0;
+    }
+    // Keep the names of the file just opened: closing the previous document
+    // must not disturb them.
+    ImageInfo names = *gImage;
+    CloseDocument();
+    memcpy(gImage->path, names.path, sizeof gImage->path);
+    memcpy(gImage->docName, names.docName, sizeof gImage->docName);
+    memcpy(gImage->sourceFolder, names.sourceFolder, sizeof gImage->sourceFolder);
+    gImage->sourceType = names.sourceType;
+    gImage->fileHandle = file;
+  }
+  gHiddenPathCount = 0;
+  gDocument->Set(Flag::busy);
+
+  int ok = OpenImage(source);
+  WindowHandle window = ok ? gShellHooks.createImageWindow() : nullptr;
+  if (ok && window) {
+    gDocument->imageWindow = window;
+    if (gImage->sourceType == kSourceAcquire) {
+      gDocument->Set(Flag::pixelModified);
+      gDocument->Clear(Flag::imageHasFile);
+    } else {
+      gDocument->Clear(Flag::pixelModified);
+      gDocument->Set(Flag::imageHasFile);
+    }
+    UpdateWindowTitle();
+  } else {
+    ok = 0;
+    FreeDocumentStores();
+  }
+  gDocument->Clear(Flag::busy);
+  return ok;
+}
+
+void CloseDocument() {
+  if (!gDocument->imageWindow) return;
+  if (gDocument->Test(Flag::pixelSelection) && !gDocument->Test(Flag::interactiveThinning))
+    gDocument->Clear(Flag::pixelSelection);
+  if (gImage->fileHandle != kNoFile) FileClose(gImage->fileHandle);
+  gImage->fileHandle = kNoFile;
+  DiscardUndo();
+  gShellHooks.destroyImageWindow(gDocument->imageWindow);
+  gDocument->imageWindow = nullptr;
+  gDocument->selectedPathCount = 0;
+  gDocument->Clear(Flag::redrawPending);
+  FreeDocumentStores();
+  DeleteAllPaths();
+  gDocument->Clear(Flag::pixelModified);
+  gDocument->Clear(Flag::artModified);
+}
+
+int AskSaveArt(int ask) {
+  if (!gDocument->imageWindow) return 1;
+  if (!gDocument->Test(Flag::artModified) && !gDocument->Test(Flag::saveAsRequested)) return 1;
+  if (gPathCount == 0 && gHiddenPathCount == 0) return 1;
+  const char* name = LastComponent(gImage->docName);
+  if (!gDocument->Test(Flag::batchRunning) && ask) {
+    int answer = AskYesNoCancel(43, FormatString(43, name).c_str());
+    if (answer == kAnswerNo) return 1;
+    if (answer == kAnswerCancel) return 0;
+    if (gDocument->Test(Flag::artUntitled) && !gShellHooks.saveArtAsDialog()) return 0;
+  }
+  bool hidden = gPathCount == 0;
+  if (hidden) gPathCount = gHiddenPathCount;
+  int saved = SaveArt(gImage->docName, 0);
+  if (hidden) gPathCount = 0;
+  if (!saved || gUserAbort) {
+    gDocument->Set(Flag::artModified);
+    return 0;
+  }
+  return 1;
+}
+
+int AskSavePixelImage() {
+  if (!gDocument->imageWindow || !gDocument->Test(Flag::pixelModified)) return 1;
+  const char* name = LastComponent(gImage->docName);
+  int answer = AskYesNoCancel(322, FormatString(322, name).c_str());
+  if (answer == kAnswerNo) return 1;
+  if (answer == kAnswerCancel) return 0;
+  ImageInfo kept = *gImage;
+  char path[kNameBufferSize] = "";
+  if (!gShellHooks.savePixelImageDialog(path)) return 0;
+  DiscardUndo();
+  if (gShellHooks.writePixelImage(path) && !gUserAbort) {
+    gDocument->Clear(Flag::pixelModified);
+    UpdateWindowTitle();
+    return 1;
+  }
+  *gImage = kept;
+  return 0;
+}
+
+int RevertDocument() {
+  if (!gDocument->Test(Flag::imageHasFile)) return 0;
+  if (AskQuestion(260) != kAnswerYes) return 0;
+  return OpenDocument(nullptr);
+}
+
+void NewUntitledDocument() {
+  gDocument->Set(Flag::artUntitled);
+  gDocument->Set(Flag::imageUntitled);
+  CopyName(gImage->path, LoadString(331));
+  CopyName(gImage->docName, LoadString(331));
+  *gPrefsEdit = *gPrefs;
+}
+
+void RecordUndo(int kind) {
+  if (!gDocument->imageWindow) return;
+  gDocument->Set(Flag::artModified);
+  DiscardUndo();
+  gDocument->undoKind = static_cast<int16_t>(kind);
+  gUndoViewMode = gDocument->viewMode;
+  bool art = gPathCount > 0 || gHiddenPathCount > 0;
+  switch (kind) {
+    case kUndoThinMore:
+      break;
+    case kUndoConvert:
+      break;  // the store itself is moved aside on Undo
+    case kUndoPencil:
+    case kUndoEraser:
+    case kUndoLine:
+      gDocument->Set(Flag::pixelUndoPending);
+      gDocument->Clear(Flag::pixelEdit);
+      gDocument->Set(Flag::pixelModified);
+      break;
+    case kUndoFill:
+    case kUndoClear:
+      gDocument->Set(Flag::fillUndoPending);
+      gDocument->Set(Flag::pixelModified);
+      break;
+    case kUndoLevels:
+      gDocument->Set(Flag::levelsPending);
+      gDocument->Set(Flag::pixelModified);
+      break;
+    default:
+      if (kind >= kUndoMarquee && kind <= kUndoSelectSimilar) {
+        if (art) gDocument->undoKind = kUndoNone;
+        break;
+      }
+      if (!art || !CopyPathStore(&gUndoPaths)) gDocument->undoKind = kUndoNone;
+      break;
+  }
+}
+
+void UndoRedo() {
+  int kind = gDocument->undoKind < 0 ? -gDocument->undoKind : gDocument->undoKind;
+  if (kind == kUndoNone) return;
+  int16_t view = gDocument->viewMode;
+  gDocument->viewMode = gUndoViewMode;
+  gUndoViewMode = view;
+  if (kind == kUndoConvert) {
+    bool undo = gDocument->undoKind > 0;
+    if (undo && gPathCount == 0) {
+      gDocument->undoKind = kUndoNone;
+      return;
+    }
+    SwapPathStore(&gUndoPaths);
+  } else if (kind >= kUndoMarquee && kind <= kUndoSelectSimilar) {
+    // Selection kinds are exchanged by the conversion-area code.
+  } else if (kind == kUndoThinMore || (kind >= kUndoPencil && kind <= kUndoLine) || kind == kUndoFill ||
+             kind == kUndoClear || kind == kUndoLevels) {
+    // Pixel kinds are exchanged by the image window's tools.
+  } else {
+    SwapPathStore(&gUndoPaths);
+    gDocument->Set(Flag::artModified);
+  }
+  gDocument->undoKind = static_cast<int16_t>(-gDocument->undoKind);
+}
+
+void DiscardUndo() {
+  FreePathStoreCopy(&gUndoPaths);
+  gDocument->undoKind = kUndoNone;
+}
+
+const char* WindowTitle() {
+  const char* image = LastComponent(gImage->path);
+  int percent = 0;
+  if (gImage->resolutionX > 0) {
+    double actual = 96.0 * 65536.0 / gImage->resolutionX;  // the screen's pixels per inch
+    percent = static_cast<int>(gImage->zoomX / actual * 100.0 + 0.005);
+  }
+  char zoom[32] = "";
+  if (percent >= 1 && percent < 20000) snprintf(zoom, sizeof zoom, "<%d%%>", percent);
+  if (gPathCount > 0 || gHiddenPathCount > 0)
+    snprintf(gTitle, sizeof gTitle, "%s - %s  %s", image, LastComponent(gImage->docName), zoom);
+  else
+    snprintf(gTitle, sizeof gTitle, "%s  %s", image, zoom);
+  return gTitle;
+}
+
+void UpdateWindowTitle() {
+  if (gDocument->imageWindow) gShellHooks.setTitle(WindowTitle());
+}

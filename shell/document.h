@@ -1,0 +1,43 @@
+// The document: opening from a file or a source, closing, the save questions,
+// Revert, and the one-level undo snapshot.
+#pragma once
+
+#include <cstdint>
+
+#include "shell/records.h"
+
+// Opens a document from a source handle (pasted metafile, acquire module) or,
+// with none, from gImage->path. Nonzero on success; on failure no document is
+// open and nothing is left allocated.
+int OpenDocument(void* source);
+void CloseDocument();
+// Nonzero when the caller may go on (saved, or the user said No).
+int AskSaveArt(int ask);
+int AskSavePixelImage();
+// Revert to the image's file; nonzero when reopened.
+int RevertDocument();
+// Sets up an untitled document before a paste or an acquire reads its image.
+void NewUntitledDocument();
+
+void RecordUndo(int kind);
+void UndoRedo();
+void DiscardUndo();
+
+void UpdateWindowTitle();
+// The title the image window shows, for the current document.
+const char* WindowTitle();
+
+// What the desktop program plugs in: window creation and redraws, and the
+// dialogs that the save questions run. Headless defaults make an invisible
+// window, draw nothing, and cancel the dialogs.
+struct ShellHooks {
+  WindowHandle (*createImageWindow)();
+  void (*destroyImageWindow)(WindowHandle window);
+  void (*setTitle)(const char* title);
+  void (*refreshImage)();
+  int (*saveArtAsDialog)();         // 1 when a name was chosen (in gImage->docName)
+  int (*savePixelImageDialog)(char* path);  // 1 when a name was chosen
+  int (*writePixelImage)(const char* path);  // 1 when written
+};
+extern ShellHooks gShellHooks;
+void InstallHeadlessShellHooks();

@@ -1,0 +1,10 @@
+// Start-up and shut-down work shared by the desktop program and the command
+// line converter.
+#pragma once
+
+// Points the records at their defaults, sets the fixed limits and deletes
+// stale scratch files. Preferences and presets are read by their own module.
+void StartProgram();
+// Sets the image record's source kind from the last four characters of a
+// file name (".tif" 3, ".rvd" 5, ".pcx" 2, ".pnt" 1, ".sun" 0, else -1).
+int SourceTypeFromName(const char* name);

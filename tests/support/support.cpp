@@ -1,0 +1,99 @@
+#include "tests/support/support.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "engine/settings.h"
+#include "platform/platform.h"
+#include "shell/records.h"
+
+void TessTest::SetUp() {
+  ResetRecords();
+  SetBuiltInDefaults(gConvSettings);
+  *gConvSettingsEdit = *gConvSettings;
+  MemResetFailures();
+  FileFailWritesAfter(-1);
+  ClearMessageLog();
+  ScriptAnswers({});
+  ProgressClose();
+  SetTickSource(nullptr);
+  char tmpl[] = "/tmp/tess-test-XXXXXX";
+  const char* d = mkdtemp(tmpl);
+  ASSERT_NE(d, nullptr);
+  dir_ = std::string(d) + "/";
+  strncpy(gPrefs->scratchFolder, dir_.c_str(), sizeof gPrefs->scratchFolder - 1);
+  memAtStart_ = MemLiveCount();
+  filesAtStart_ = FileOpenCount();
+}
+
+void TessTest::TearDown() {
+  MemResetFailures();
+  FileFailWritesAfter(-1);
+  SetTickSource(nullptr);
+  if (checkLeaks_) {
+    FreeWorkBits();
+    EXPECT_EQ(FileOpenCount(), filesAtStart_) << "file handles left open";
+  }
+  std::string cmd = "rm -rf '" + dir_ + "'";
+  if (system(cmd.c_str()) != 0) ADD_FAILURE() << "could not remove " << dir_;
+  (void)memAtStart_;
+}
+
+std::vector<int> TessTest::MessageIds() const {
+  std::vector<int> ids;
+  for (const auto& m : MessageLog()) ids.push_back(m.id);
+  return ids;
+}
+
+void MakeBitmapImage(int width, int height, double dpi) {
+  gImage->width = static_cast<int16_t>(width);
+  gImage->height = static_cast<int16_t>(height);
+  gImage->rowBytes = static_cast<int16_t>(((width + 31) / 32) * 4);
+  gImage->rowBits = static_cast<int16_t>(gImage->rowBytes * 8);
+  gImage->rowWords = static_cast<int16_t>(gImage->rowBytes / 2);
+  gImage->bitsPerSample = 1;
+  gImage->samplesPerPixel = 1;
+  gImage->photometric = 0;
+  gImage->resolutionX = gImage->resolutionY = dpi;
+  gImage->fileHandle = kNoFile;
+  ComputeArtScale();
+  ASSERT_TRUE(AllocWorkBits());
+}
+
+void SetWorkPixel(int x, int y, int on) {
+  uint8_t& b = gWorkBits[static_cast<size_t>(y) * gImage->rowBytes + (x >> 3)];
+  uint8_t m = static_cast<uint8_t>(0x80 >> (x & 7));
+  if (on) b |= m;
+  else b &= static_cast<uint8_t>(~m);
+}
+
+void DrawArt(int x0, int y0, const std::vector<std::string>& art) {
+  for (size_t y = 0; y < art.size(); ++y)
+    for (size_t x = 0; x < art[y].size(); ++x)
+      if (art[y][x] == '#') SetWorkPixel(x0 + static_cast<int>(x), y0 + static_cast<int>(y));
+}
+
+void FillRect(int left, int top, int right, int bottom) {
+  for (int y = top; y < bottom; ++y)
+    for (int x = left; x < right; ++x) SetWorkPixel(x, y);
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream f(path, std::ios::binary);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string SourceDir() {
+  const char* s = getenv("TESS_SOURCE_DIR");
+  return s ? s : TESS_SOURCE_DIR;
+}
