@@ -1,0 +1,138 @@
+// The wrapper layer: name buffers, files with the short-write hook, memory
+// handles with the failure hooks, ticks and the headless message services.
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+#include "tests/support/support.h"
+
+using PlatformTest = TessTest;
+
+TEST_F(PlatformTest, NameBuffersRefuseWhatDoesNotFit) {
+  char buf[kNameBufferSize];
+  std::string longest(kNameBufferSize - 1, 'a');
+  EXPECT_TRUE(CopyName(buf, longest.c_str()));
+  EXPECT_EQ(strlen(buf), size_t(kNameBufferSize - 1));
+  EXPECT_FALSE(AppendName(buf, "b"));
+  EXPECT_EQ(strlen(buf), size_t(kNameBufferSize - 1)) << "a refused append leaves the name as it was";
+  EXPECT_FALSE(CopyName(buf, (longest + "x").c_str()));
+  EXPECT_STREQ(buf, "") << "a refused copy leaves an empty name, never a cut one";
+}
+
+TEST_F(PlatformTest, FilesReadWriteSeekAndHandlesAreSmallAndReused) {
+  std::string path = PathIn("f.bin");
+  int16_t f = FileCreate(path.c_str());
+  ASSERT_GT(f, 0);
+  EXPECT_EQ(FileWrite(f, "hello world", 11), 11);
+  EXPECT_EQ(FileLength(f), 11);
+  EXPECT_EQ(FileSeek(f, 6, kSeekSet), 6);
+  char buf[8] = {};
+  EXPECT_EQ(FileRead(f, buf, 8), 5) << "a read past the end returns what there is";
+  EXPECT_STREQ(buf, "world");
+  EXPECT_EQ(FileClose(f), 0);
+  EXPECT_EQ(FileClose(f), -1) << "a closed handle is no longer valid";
+  int16_t again = FileOpen(path.c_str(), kFileRead);
+  EXPECT_EQ(again, f) << "the freed handle number is used again";
+  FileClose(again);
+  EXPECT_EQ(FileOpen(PathIn("missing").c_str(), kFileRead), kNoFile);
+  EXPECT_NE(FileLastError(), 0);
+  EXPECT_EQ(FileOpen(Dir().c_str(), kFileRead), kNoFile) << "a folder is not a file";
+  EXPECT_EQ(FileDelete(path.c_str()), 0);
+  EXPECT_FALSE(FileExists(path.c_str()));
+}
+
+TEST_F(PlatformTest, ShortWriteHookActsLikeAFullDisk) {
+  int16_t f = FileCreate(PathIn("full").c_str());
+  FileFailWritesAfter(5);
+  EXPECT_EQ(FileWrite(f, "abc", 3), 3);
+  EXPECT_EQ(FileWrite(f, "defg", 4), 2);
+  EXPECT_EQ(FileWrite(f, "h", 1), 0);
+  FileFailWritesAfter(-1);
+  FileClose(f);
+  EXPECT_EQ(ReadFileBytes(PathIn("full")), "abcde");
+}
+
+TEST_F(PlatformTest, MemoryHandlesAreZeroFilledAndObeyTheFailureHooks) {
+  int live = MemLiveCount();
+  MemHandle h = MemAlloc(64);
+  ASSERT_NE(h, kNoMem);
+  auto* p = static_cast<uint8_t*>(MemLock(h));
+  for (int i = 0; i < 64; ++i) ASSERT_EQ(p[i], 0);
+  p[0] = 7;
+  MemUnlock(h);
+  ASSERT_TRUE(MemResize(h, 100000));
+  p = static_cast<uint8_t*>(MemLock(h));
+  EXPECT_EQ(p[0], 7) << "contents move with the block";
+  EXPECT_EQ(p[99999], 0) << "growth is zero-filled";
+  MemUnlock(h);
+
+  MemFailNext(1);
+  EXPECT_EQ(MemAlloc(8), kNoMem);
+  EXPECT_NE(MemAlloc(8), kNoMem) << "only the next allocation fails";
+  MemFailAbove(1000);
+  EXPECT_EQ(MemAllocPtr(1001), nullptr);
+  EXPECT_FALSE(MemResize(h, 200000));
+  EXPECT_EQ(MemSize(h), 100000u) << "a failed resize leaves the block as it was";
+  void* small = MemAllocPtr(1000);
+  EXPECT_NE(small, nullptr);
+  MemResetFailures();
+  MemFreePtr(small);
+  MemFree(h);
+  EXPECT_EQ(MemLiveCount(), live + 1);  // the 8-byte block above is still alive
+}
+
+namespace {
+uint32_t gFakeTicks = 0;
+uint32_t FakeTicks() { return gFakeTicks; }
+}  // namespace
+
+TEST_F(PlatformTest, TicksComeFromTheClockOrATestSource) {
+  uint32_t a = TickCount();
+  EXPECT_LE(TickCount() - a, 60u);
+  gFakeTicks = 1234;
+  SetTickSource(FakeTicks);
+  EXPECT_EQ(TickCount(), 1234u);
+}
+
+TEST_F(PlatformTest, HeadlessMessagesAreAnsweredByScriptAndLogged) {
+  ScriptAnswers({kAnswerNo, kAnswerCancel});
+  ShowWarning(11);
+  EXPECT_EQ(AskQuestion(235), kAnswerNo);
+  EXPECT_EQ(AskYesNoCancel(43, "Save changes to x?"), kAnswerCancel);
+  EXPECT_EQ(AskOKCancel(203), kAnswerOK) << "an empty script gives the default answer";
+  ASSERT_EQ(MessageLog().size(), 4u);
+  EXPECT_EQ(MessageLog()[0].text, "Insufficient memory to process image.");
+  EXPECT_EQ(MessageLog()[2].text, "Save changes to x?");
+  EXPECT_EQ(MessageIds(), (std::vector<int>{11, 235, 43, 203}));
+}
+
+TEST_F(PlatformTest, FoldersEndWithTheSeparator) {
+  for (const char* f : {ModuleFolder(), TempFolder(), ConfigFolder()}) {
+    ASSERT_GT(strlen(f), 0u);
+    EXPECT_EQ(f[strlen(f) - 1], kPathSeparator) << f;
+  }
+  std::string nested = Dir() + "a/b/c/";
+  EXPECT_TRUE(MakeFolder(nested.c_str()));
+  EXPECT_TRUE(FolderWritable(nested.c_str()));
+}
+
+TEST_F(PlatformTest, LibrariesLoadByPathAndFindSymbols) {
+  LibHandle lib = LibLoad("libm.so.6");
+  ASSERT_NE(lib, nullptr);
+  EXPECT_NE(LibSymbol(lib, "cos"), nullptr);
+  EXPECT_EQ(LibSymbol(lib, "no_such_symbol_here"), nullptr);
+  LibFree(lib);
+  EXPECT_EQ(LibLoad(PathIn("missing.so").c_str()), nullptr);
+}
+
+TEST_F(PlatformTest, RecordingContextKeepsEveryCallInOrder) {
+  RecordingDrawContext dc;
+  dc.SetBrush(0x102030);
+  dc.BeginPath();
+  dc.MoveTo(1, 2);
+  dc.BezierTo(3, 4, 5, 6, 7, 8);
+  dc.EndPath();
+  dc.FillPath();
+  EXPECT_EQ(dc.calls, (std::vector<std::string>{"brush 102030", "beginpath", "moveto 1 2",
+                                                "bezierto 3 4 5 6 7 8", "endpath", "fill"}));
+}
