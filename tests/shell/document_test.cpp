@@ -1,0 +1,218 @@
+// The shared records and the document: pixel reads at the edges, the art
+// scale, undo names, the open sequence's failure path and the save questions.
+#include <cstring>
+#include <string>
+
+#include "art/pathstore.h"
+#include "engine/conversion.h"
+#include "shell/document.h"
+#include "shell/records.h"
+#include "tests/support/support.h"
+
+namespace {
+
+using RecordsTest = TessTest;
+
+TEST_F(RecordsTest, PixelsOutsideTheImageReadWhite) {
+  MakeBitmapImage(10, 3);
+  FillRect(0, 0, 10, 3);
+  EXPECT_EQ(WorkPixel(0, 0), 1);
+  EXPECT_EQ(WorkPixel(9, 2), 1);
+  for (auto [x, y] : {std::pair{-1, 0}, {0, -1}, {0, 3}, {gImage->rowBits, 0}, {5, 1000}})
+    EXPECT_EQ(WorkPixel(x, y), 0) << x << "," << y;
+  // The guard rows are part of the block and blank.
+  for (int i = 0; i < gImage->rowBytes; ++i) {
+    EXPECT_EQ(gWorkBits[-gImage->rowBytes + i], 0);
+    EXPECT_EQ(gWorkBits[3 * gImage->rowBytes + i], 0);
+  }
+}
+
+TEST_F(RecordsTest, ArtScaleBringsTheLargerSideToSixteenThousand) {
+  struct Case {
+    int rowBits, height, shift;
+  } cases[] = {{4000, 100, 2}, {100, 4000, 2}, {16000, 10, 0}, {15999, 10, 1}, {32, 32, 9}, {8000, 8000, 1}};
+  for (const Case& c : cases) {
+    gImage->rowBits = static_cast<int16_t>(c.rowBits);
+    gImage->height = static_cast<int16_t>(c.height);
+    ComputeArtScale();
+    EXPECT_EQ(gArtScaleShift, c.shift) << c.rowBits << "x" << c.height;
+    EXPECT_EQ(gArtScale, double(1 << c.shift));
+  }
+}
+
+TEST_F(RecordsTest, UndoKindNames) {
+  EXPECT_STREQ(UndoKindName(0), "Cannot Undo");
+  EXPECT_STREQ(UndoKindName(21), "Convert");
+  EXPECT_STREQ(UndoKindName(-26), "Thin More");
+  EXPECT_STREQ(UndoKindName(28), "");
+  EXPECT_STREQ(UndoKindName(33), "Convert to Rectangle");
+  EXPECT_STREQ(UndoKindName(34), "");
+}
+
+TEST_F(RecordsTest, FlagBitsSitWhereTheyAreDocumented) {
+  gDocument->Set(Flag::busy);
+  gDocument->Set(Flag::writingClipboard);
+  gDocument->Set(Flag::batchRunning);
+  EXPECT_EQ(gDocument->flags[1], 0x02);
+  EXPECT_EQ(gDocument->flags[4], 0x08);
+  EXPECT_EQ(gDocument->flags[5], 0x01);
+  gDocument->Clear(Flag::busy);
+  EXPECT_FALSE(gDocument->Test(Flag::busy));
+}
+
+class DocumentTest : public TessTest {
+ protected:
+  void TearDown() override {
+    CloseDocument();
+    InstallHeadlessShellHooks();
+    TessTest::TearDown();
+  }
+  // A document as if an image had been opened, with one path of art.
+  void OpenWithArt() {
+    MakeBitmapImage(50, 50);
+    gDocument->imageWindow = reinterpret_cast<WindowHandle>(this);
+    strcpy(gImage->path, "/images/drawing.tif");
+    strcpy(gImage->docName, (Dir() + "drawing.eps").c_str());
+    ResetPathStore();
+    penX = penY = 1;
+    BeginPath();
+    penX = 20;
+    AddPathPoint(0);
+    gDocument->Set(Flag::artModified);
+  }
+};
+
+TEST_F(DocumentTest, UnopenableFileKeepsTheCurrentDocument) {
+  OpenWithArt();
+  strcpy(gImage->path, (Dir() + "missing.tif").c_str());
+  EXPECT_EQ(OpenDocument(nullptr), 0);
+  ASSERT_EQ(MessageIds(), std::vector<int>{160});
+  EXPECT_EQ(MessageLog()[0].text, "Error 2 opening input file.");
+  EXPECT_NE(gDocument->imageWindow, nullptr) << "the open document stays";
+  EXPECT_EQ(gPathCount, 1);
+}
+
+TEST_F(DocumentTest, ReaderFailureLeavesNoDocumentAndNothingAllocated) {
+  OpenWithArt();
+  std::string path = PathIn("image.xyz");
+  WriteFileBytes(path, "not an image");
+  strcpy(gImage->path, path.c_str());
+  gImage->sourceType = -1;
+  EXPECT_EQ(OpenDocument(nullptr), 0);
+  EXPECT_EQ(gDocument->imageWindow, nullptr);
+  EXPECT_EQ(gImage->fileHandle, kNoFile);
+  EXPECT_EQ(gWorkBits, nullptr);
+  EXPECT_EQ(gPathCount, 0);
+  EXPECT_FALSE(gDocument->Test(Flag::busy));
+}
+
+TEST_F(DocumentTest, SaveQuestionAnswers) {
+  struct Case {
+    int answer;
+    int result;
+  } cases[] = {{kAnswerNo, 1}, {kAnswerCancel, 0}};
+  for (const Case& c : cases) {
+    OpenWithArt();
+    ClearMessageLog();
+    ScriptAnswers({c.answer});
+    EXPECT_EQ(AskSaveArt(1), c.result);
+    ASSERT_EQ(MessageIds(), std::vector<int>{43});
+    EXPECT_EQ(MessageLog()[0].text, "Save changes to the Quenda Tessary document \"drawing.eps\" before closing?");
+    CloseDocument();
+  }
+}
+
+TEST_F(DocumentTest, NothingToAskWithoutChangedArt) {
+  EXPECT_EQ(AskSaveArt(1), 1) << "no document";
+  OpenWithArt();
+  gDocument->Clear(Flag::artModified);
+  EXPECT_EQ(AskSaveArt(1), 1);
+  gDocument->Set(Flag::artModified);
+  gDocument->Set(Flag::batchRunning);
+  gShellHooks.saveArtAsDialog = [] { return 0; };
+  AskSaveArt(1);
+  EXPECT_TRUE(MessageIds().empty()) << "a batch never asks";
+}
+
+TEST_F(DocumentTest, UntitledArtAsksForANameAndStopsWhenCancelled) {
+  OpenWithArt();
+  gDocument->Set(Flag::artUntitled);
+  gShellHooks.saveArtAsDialog = [] { return 0; };
+  ScriptAnswers({kAnswerYes});
+  EXPECT_EQ(AskSaveArt(1), 0);
+}
+
+TEST_F(DocumentTest, AFailedSaveKeepsTheArtModified) {
+  OpenWithArt();
+  gDocument->Clear(Flag::artUntitled);
+  strcpy(gImage->docName, (Dir() + "no/such/folder/art.eps").c_str());
+  ScriptAnswers({kAnswerYes});
+  EXPECT_EQ(AskSaveArt(1), 0);
+  EXPECT_TRUE(gDocument->Test(Flag::artModified)) << "the next Close asks again";
+}
+
+TEST_F(DocumentTest, PixelImageQuestionOnlyForChangedPixels) {
+  OpenWithArt();
+  EXPECT_EQ(AskSavePixelImage(), 1);
+  EXPECT_TRUE(MessageIds().empty());
+  gDocument->Set(Flag::pixelModified);
+  ScriptAnswers({kAnswerCancel});
+  EXPECT_EQ(AskSavePixelImage(), 0);
+  EXPECT_EQ(MessageLog().back().text, "Save changes to the pixel image \"drawing.eps\" before closing?");
+  ScriptAnswers({kAnswerYes});
+  gShellHooks.savePixelImageDialog = [](char*) { return 0; };
+  EXPECT_EQ(AskSavePixelImage(), 0) << "a cancelled dialog stops the close";
+}
+
+TEST_F(DocumentTest, RevertOnlyForImagesWithAFile) {
+  OpenWithArt();
+  EXPECT_EQ(RevertDocument(), 0);
+  EXPECT_TRUE(MessageIds().empty()) << "an acquired or pasted image offers no revert";
+  gDocument->Set(Flag::imageHasFile);
+  ScriptAnswers({kAnswerNo});
+  EXPECT_EQ(RevertDocument(), 0);
+  EXPECT_EQ(MessageIds(), std::vector<int>{260});
+}
+
+TEST_F(DocumentTest, UndoOfConvertMovesTheArtAsideAndBack) {
+  OpenWithArt();
+  RecordUndo(kUndoConvert);
+  EXPECT_EQ(gDocument->undoKind, kUndoConvert);
+  UndoRedo();
+  EXPECT_EQ(gPathCount, 0);
+  EXPECT_EQ(gDocument->undoKind, -kUndoConvert);
+  UndoRedo();
+  EXPECT_EQ(gPathCount, 1);
+  EXPECT_EQ(CountAnchors(&gPaths[0]), 2);
+  EXPECT_EQ(gDocument->undoKind, kUndoConvert);
+}
+
+TEST_F(DocumentTest, UndoOfAPathEditRestoresTheCopy) {
+  OpenWithArt();
+  RecordUndo(kUndoDelete);
+  DeletePath(&gPaths[0]);
+  EXPECT_EQ(gPathCount, 0);
+  UndoRedo();
+  ASSERT_EQ(gPathCount, 1);
+  EXPECT_EQ(gPaths[0].pointCount, 4);
+  UndoRedo();
+  EXPECT_EQ(gPathCount, 0);
+}
+
+TEST_F(DocumentTest, SelectionUndoOfArtIsNotOffered) {
+  OpenWithArt();
+  RecordUndo(kUndoMarquee);
+  EXPECT_EQ(gDocument->undoKind, kUndoNone);
+}
+
+TEST_F(DocumentTest, TitleNamesImageArtAndZoom) {
+  OpenWithArt();
+  gImage->resolutionX = 96;
+  gImage->zoomX = gImage->zoomY = 65536;  // actual size
+  EXPECT_STREQ(WindowTitle(), "drawing.tif - drawing.eps  <100%>");
+  DeleteAllPaths();
+  gImage->zoomX = 65536 / 2;
+  EXPECT_STREQ(WindowTitle(), "drawing.tif  <50%>");
+}
+
+}  // namespace
