@@ -6,6 +6,7 @@
 #include "art/pathstore.h"
 #include "engine/conversion.h"
 #include "output/art_writer.h"
+#include "platform/string_ids.h"
 #include "raster/open_image.h"
 
 namespace {
@@ -71,10 +72,13 @@ int OpenDocument(void* source) {
     } else {
       fits = CopyName(full, gImage->path);
     }
-    int16_t file = fits ? FileOpen(full, kFileReadWrite) : kNoFile;
+    if (!fits) {
+      ShowWarning(kStrNameTooLong);
+      return 0;
+    }
+    int16_t file = FileOpen(full, kFileReadWrite);
     if (file == kNoFile) {
-      int code = fits ? FileLastError() : 36;  // 36: the name is too long for its buffer
-      ShowWarning(160, FormatString(160, code).c_str());
+      ShowWarning(160, FormatString(160, FileLastError()).c_str());
       return 0;
     }
     // Keep the names of the file just opened: closing the previous document

@@ -92,6 +92,16 @@ TEST_F(DocumentTest, UnopenableFileKeepsTheCurrentDocument) {
   EXPECT_EQ(gPathCount, 1);
 }
 
+TEST_F(DocumentTest, ABatchPathLongerThanItsBufferIsRefused) {
+  gDocument->Set(Flag::batchRunning);
+  strcpy(gImage->sourceFolder, (std::string(200, 'f') + "/").c_str());
+  strcpy(gImage->path, (std::string(60, 'n') + ".tif").c_str());
+  EXPECT_EQ(OpenDocument(nullptr), 0);
+  ASSERT_EQ(MessageIds(), std::vector<int>{1900});
+  EXPECT_EQ(MessageLog()[0].text, "A file or folder name is longer than 254 characters and cannot be used.");
+  EXPECT_EQ(gDocument->imageWindow, nullptr);
+}
+
 TEST_F(DocumentTest, ReaderFailureLeavesNoDocumentAndNothingAllocated) {
   OpenWithArt();
   std::string path = PathIn("image.xyz");
