@@ -203,6 +203,28 @@ void FinishConversion() {
   gOptionCleared = false;
 }
 
+// The outline loop: every object of the working bitmap is traced, and those
+// whose chain is longer than the noise threshold become paths.
+void OutlineLoop() {
+  RefreshImageWindow();
+  progressTitle = 32;
+  StartObjectSearch();
+  int noise = NoiseThreshold(gConvSettings);
+  for (;;) {
+    int16_t length = TraceNextObject();
+    if (length == 0) break;
+    if (length > noise + 4) {
+      BuildPolygon();
+      if (PollUserAbort()) break;
+      ComputeCornerAngles();
+      FitObject();
+      if (PollUserAbort()) break;
+    }
+    RestoreObjectArea();
+  }
+  CenterlinePass(0);
+}
+
 }  // namespace
 
 const char* ScratchName(int store) { return store >= 0 && store < kStoreCount ? kStoreNames[store] : ""; }
@@ -417,7 +439,6 @@ void ConvertImage(bool edgeOnly) {
 }
 
 void RunConversion() {
-  const ConversionSettings* s = gConvSettings;
   bool oneBit = gImage->bitsPerSample == 1;
   if (!gDocument->Test(Flag::interactiveThinning)) {
     if (PollUserAbort()) return;
@@ -476,29 +497,9 @@ void RunConversion() {
     } else {
       memcpy(templateBits, gWorkBits, RowBytes() * static_cast<size_t>(gImage->height));
     }
-    if (saved && !gUserAbort) {
-      if (RunThinningSequence() == 0) {
-        RefreshImageWindow();
-        progressTitle = 32;
-        StartObjectSearch();
-        int noise = NoiseThreshold(s);
-        for (;;) {
-          int16_t length = TraceNextObject();
-          if (length == 0) break;
-          if (length > noise + 4) {
-            BuildPolygon();
-            if (PollUserAbort()) break;
-            ComputeCornerAngles();
-            FitObject();
-            if (PollUserAbort()) break;
-          }
-          RestoreObjectArea();
-        }
-        CenterlinePass(0);
-      }
-    }
-  } else {
-    RunThinningSequence();
+    if (saved && !gUserAbort && RunThinningSequence() == 0) OutlineLoop();
+  } else if (RunThinningSequence() == 0) {
+    OutlineLoop();  // a resumed conversion carries on where the thinning paused
   }
 
   // End of the driver. A stopped conversion keeps the image's file open: the
