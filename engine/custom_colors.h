@@ -1,8 +1,113 @@
-// The custom color list: up to 900 named colors, each a process color.
+// The custom color list: up to 900 named CMYK colors that the user can tag,
+// import from and export to a text file, and that a color conversion can use
+// to fill its sub-areas. Also the screen color of a process color and the
+// rule that picks the best custom color (or tint) for a sub-area.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
-// The index of the custom color made automatically for a process color
-// (C, M, Y, K bytes, C in the low byte), made when missing.
+#pragma pack(push, 1)
+struct CustomColorEntry {
+  char name[32];      // NUL-terminated, at most 31 characters, unique in the list
+  uint8_t color[4];   // C, M, Y, K
+  uint8_t tagged;     // 1 tagged
+  uint8_t reserved;   // copied with the entry
+};
+#pragma pack(pop)
+static_assert(sizeof(CustomColorEntry) == 38);
+static_assert(offsetof(CustomColorEntry, color) == 32);
+static_assert(offsetof(CustomColorEntry, tagged) == 36);
+
+constexpr int kMaxCustomColors = 900;
+constexpr int kColorNameMax = 31;
+
+// ---------------------------------------------------------------------------
+// The list. Its count is `customColorCount` of the preferences; the entries
+// are reached through `customColorList` of the document record (nullptr while
+// the list is empty).
+CustomColorEntry* CustomColorList();
+CustomColorEntry* CustomColorAt(int index);  // nullptr outside the list
+int CustomColorCount();
+int TaggedCustomColorCount();
+// Appends a zeroed entry for the caller to fill and returns it; nullptr after
+// the 900-entry message or the memory message.
+CustomColorEntry* AddCustomColor();
+void DeleteCustomColor(int index);
+int FindCustomColor(const char* name);  // exact whole-name match; -1 when none
+// Empties the list and releases its memory.
+void ClearCustomColors();
+// Replaces the list with `count` entries (the preferences reader); false when
+// memory is short (the list is then empty).
+bool SetCustomColors(const CustomColorEntry* entries, int count);
+// Rebuilds `customColorOrder` of the document record: entry indices sorted by
+// name, letters a-z compared without case, the earlier entry first on equal
+// names. Returns the array (count entries).
+int16_t* SortCustomColors();
+
+// ---------------------------------------------------------------------------
+// Color lines and color files.
+// Parses "C M Y K (name)" into `entry` (name and color only).
+void ParseColorLine(const char* text, CustomColorEntry* entry);
+// Parses a color line and replaces the color of the same-named entry of the
+// list, or adds it. False when the list is full (message shown).
+bool TakeColorLine(const char* text);
+// Reads the color block of an open color file. With `source` null the colors
+// go to the custom color list; otherwise into `source` (room for 900 entries,
+// `*sourceCount` entries already held), the same way.
+void ReadColorFile(int16_t file, CustomColorEntry* source, int* sourceCount);
+// Adds the 29 built-in colors.
+void AddBuiltInColors();
+// Start-up without a list in the preferences: empties the list and reads
+// "Default Custom Colors" from the program's folder, asking whether to use
+// the built-in list when that file cannot be opened.
+void LoadDefaultCustomColors();
+// Writes the list (or only its tagged entries) as a color file. False after
+// the export message when the file cannot be created or written.
+bool ExportCustomColors(const char* path, bool taggedOnly);
+// Opens a color file for the Selective Color Import dialog and reads it into
+// `source`. False after the open message.
+bool ReadImportFile(const char* path, CustomColorEntry* source, int* sourceCount);
+// Commits the dialog's right-hand list: tags each color when `tag` is set,
+// appends "~" to a name that is taken while it is shorter than 30 characters,
+// overwrites a same-named entry whose name could not grow, else adds it.
+void ImportCustomColors(const CustomColorEntry* colors, int count, bool tag);
+// Adds "New Color n" with the smallest free n; tagged when `tagged`. Returns
+// its index, or -1 when it could not be added.
+int NewCustomColor(bool tagged);
+
+// A component byte as a color file and the art files write it: "0", "1",
+// "0.55" or "0.5", followed by one blank. `text` needs 6 bytes.
+void FormatColorFraction(uint8_t component, char* text);
+// A decimal fraction text (0 to 1) as a byte; `end` receives the first
+// character after the number. No digits gives 0 and leaves `end` at text.
+uint8_t ParseColorFraction(const char* text, const char** end);
+
+// ---------------------------------------------------------------------------
+// The screen color (0x00RRGGBB) of a C, M, Y, K color.
+uint32_t DisplayColor(const uint8_t cmyk[4]);
+
+// ---------------------------------------------------------------------------
+// Best custom color for a sub-area of a color image. Begin with the image's
+// samples per pixel (3 RGB, 4 CMYK); feed the sub-area's pixels row by row
+// (`mask` nonzero for the pixels that belong to the sub-area, or nullptr for
+// all); End gives the winning paint. Begin returns false when fewer than two
+// candidate entries exist.
+struct CustomPaint {
+  int16_t index;     // entry of the list
+  uint8_t tint;      // 255 = full strength
+  uint8_t color[4];  // the process color of that tint
+};
+bool BestColorBegin(int samplesPerPixel, bool tints, bool taggedOnly);
+void BestColorVote(const uint8_t* samples, const uint8_t* mask, int pixelCount);
+CustomPaint BestColorEnd();
+
+// ---------------------------------------------------------------------------
+// Automatic colors of a "Limited Colors" conversion.
+// Deletes every entry whose name begins with "Auto Color" and restarts the
+// numbering (start of each conversion).
+void RemoveAutoColors();
+// The index of the automatic color made for a process color (C, M, Y, K
+// bytes, C in the low byte): an entry made during this conversion with the
+// same color, else a new "Auto Color n". -1 when the list is full.
 int16_t CustomColorForProcess(uint32_t color);
