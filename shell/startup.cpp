@@ -8,12 +8,16 @@
 #include "engine/settings.h"
 #include "shell/records.h"
 
-void StartProgram() {
+void StartRecords() {
   ResetRecords();
   SetBuiltInDefaults(gConvSettings);
   *gConvSettingsEdit = *gConvSettings;
   gDocument->Set(Flag::toolboxVisible);
   gMaxPaths = 10000;
+}
+
+void StartProgram() {
+  StartRecords();
   DeleteStaleScratchFiles("./");
 }
 

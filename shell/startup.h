@@ -5,6 +5,10 @@
 // Points the records at their defaults, sets the fixed limits and deletes
 // stale scratch files. Preferences and presets are read by their own module.
 void StartProgram();
+// StartProgram without deleting stale scratch files from the current folder:
+// the command line converter keeps its scratch files in a folder of its own
+// and must not touch the user's working folder.
+void StartRecords();
 // Sets the image record's source kind from the last four characters of a
 // file name (".tif" 3, ".rvd" 5, ".pcx" 2, ".pnt" 1, ".sun" 0, else -1).
 int SourceTypeFromName(const char* name);

@@ -1,0 +1,251 @@
+#include "shell/batch.h"
+
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "engine/conversion.h"
+#include "platform/string_ids.h"
+#include "shell/document.h"
+#include "shell/records.h"
+#include "shell/startup.h"
+
+namespace {
+
+MemHandle gListHandle = kNoMem;  // the entries; batchFileCount of them are in use
+constexpr int kGrowStep = 16;
+
+BatchEntry* ListBlock() {
+  if (gListHandle == kNoMem) return nullptr;
+  auto* p = static_cast<BatchEntry*>(MemLock(gListHandle));
+  MemUnlock(gListHandle);  // the block only moves when it is resized here
+  return p;
+}
+
+// Makes room for one more entry; false after the memory message.
+bool Reserve(int count) {
+  size_t need = static_cast<size_t>(count + 1) * sizeof(BatchEntry);
+  if (gListHandle == kNoMem) {
+    gListHandle = MemAlloc(kGrowStep * sizeof(BatchEntry));
+  } else if (MemSize(gListHandle) < need &&
+             !MemResize(gListHandle, need + (kGrowStep - 1) * sizeof(BatchEntry))) {
+    ShowWarning(237);
+    return false;
+  }
+  if (gListHandle == kNoMem) {
+    ShowWarning(237);
+    return false;
+  }
+  return true;
+}
+
+// Puts an entry back at the front of the list (an item that was taken but
+// not processed).
+void PutBack(const BatchEntry& entry) {
+  int count = BatchCount();
+  if (!Reserve(count)) return;
+  BatchEntry* list = ListBlock();
+  memmove(list + 1, list, static_cast<size_t>(count) * sizeof *list);
+  list[0] = entry;
+  gDocument->batchFileCount = static_cast<int16_t>(count + 1);
+}
+
+// Length of a name up to its last dot (the whole name when it has none).
+size_t StemLength(const char* name) {
+  const char* dot = strrchr(name, '.');
+  return dot ? static_cast<size_t>(dot - name) : strlen(name);
+}
+
+int HeadlessSelect() { return 0; }
+int HeadlessDestination() { return 1; }
+void HeadlessToolbox(bool) {}
+void HeadlessItemDone(const BatchItemReport&) {}
+
+void Report(const char* source, const char* output, int status) {
+  gBatchHooks.itemDone(BatchItemReport{source, output, status});
+}
+
+// Processes one taken entry. Returns the run result when the loop must end,
+// else -1.
+int ProcessItem(const BatchEntry& entry) {
+  ImageInfo* im = gImage;
+  std::string source = std::string(entry.folder) + entry.name;
+  const char* outFolder = (gPrefs->flags0 & PrefFlag::batchToSourceFolder) ? entry.folder : gDocument->batchDestFolder;
+  char artName[kNameBufferSize];
+  char output[kNameBufferSize];
+  if (!CopyName(im->outputFolder, outFolder) || !BatchOutputName(entry.name, artName) ||
+      !CopyName(output, outFolder) || !AppendName(output, artName)) {
+    Report(source.c_str(), "", kItemBadName);
+    return -1;
+  }
+  gDocument->Set(Flag::artUntitled);
+  *gPrefsEdit = *gPrefs;
+
+  if (FileExists(output) && !(gPrefs->flags1 & PrefFlag::batchReplaceFiles)) {
+    // The Prompt dialog's Overwrite, Skip and Cancel are the Yes, No and
+    // Cancel answers of the three-button question.
+    std::string text = std::string(LoadString(kStrFileAlreadyExists)) + "\n" + output;
+    int answer = AskYesNoCancel(kStrFileAlreadyExists, text.c_str());
+    if (answer == kAnswerNo) {
+      Report(source.c_str(), output, kItemSkipped);
+      return -1;
+    }
+    if (answer == kAnswerCancel) {
+      // The user declined this item, so it stays listed with the rest.
+      PutBack(entry);
+      return kBatchCancelled;
+    }
+  }
+
+  // The document open sequence reads sourceFolder + path while a batch runs;
+  // the art is saved under docName.
+  CopyName(im->docName, output);
+  int status = kItemOpenFailed;
+  if (OpenDocument(nullptr)) {
+    status = kItemStopped;
+    if (!gUserAbort) ConvertImage(false);
+    if (!gUserAbort) {
+      if (gPathCount == 0 && gHiddenPathCount == 0) {
+        status = kItemNoArt;
+      } else if (AskSaveArt(0) && !gUserAbort) {
+        status = kItemSaved;
+      } else {
+        // A failed or stopped save leaves no partial art file behind.
+        if (FileExists(output)) FileDelete(output);
+        status = gUserAbort ? kItemStopped : kItemSaveFailed;
+      }
+    }
+    CloseDocument();
+  } else if (gUserAbort) {
+    status = kItemStopped;
+  }
+  Report(source.c_str(), output, status);
+  return gUserAbort ? kBatchStopped : -1;
+}
+
+}  // namespace
+
+BatchHooks gBatchHooks = {HeadlessSelect, HeadlessDestination, HeadlessToolbox, HeadlessItemDone};
+
+void InstallHeadlessBatchHooks() {
+  gBatchHooks = {HeadlessSelect, HeadlessDestination, HeadlessToolbox, HeadlessItemDone};
+}
+
+int BatchCount() { return gListHandle != kNoMem && gDocument->batchFileCount > 0 ? gDocument->batchFileCount : 0; }
+
+const BatchEntry* BatchEntryAt(int index) {
+  if (index < 0 || index >= BatchCount()) return nullptr;
+  return ListBlock() + index;
+}
+
+bool AddBatchEntry(const char* folder, const char* name) {
+  BatchEntry entry;
+  memset(&entry, 0, sizeof entry);
+  if (!CopyName(entry.folder, folder) || !CopyName(entry.name, name) || !name[0]) return false;
+  size_t n = strlen(entry.folder);
+  if (n > 0 && entry.folder[n - 1] != kPathSeparator) {
+    const char sep[2] = {kPathSeparator, 0};
+    if (!AppendName(entry.folder, sep)) return false;
+  }
+  int count = BatchCount();
+  for (int i = 0; i < count; ++i) {
+    const BatchEntry* e = BatchEntryAt(i);
+    if (!strcmp(e->folder, entry.folder) && !strcmp(e->name, entry.name)) return false;
+  }
+  if (!Reserve(count)) return false;
+  ListBlock()[count] = entry;
+  gDocument->batchFileCount = static_cast<int16_t>(count + 1);
+  return true;
+}
+
+void RemoveBatchEntry(int index) {
+  int count = BatchCount();
+  if (index < 0 || index >= count) return;
+  BatchEntry* list = ListBlock();
+  memmove(list + index, list + index + 1, static_cast<size_t>(count - index - 1) * sizeof *list);
+  gDocument->batchFileCount = static_cast<int16_t>(count - 1);
+}
+
+void ClearBatchList() {
+  MemFree(gListHandle);
+  gListHandle = kNoMem;
+  gDocument->batchFileCount = 0;
+}
+
+bool TakeNextBatchItem(char* path, char* sourceFolder) {
+  const BatchEntry* first = BatchEntryAt(0);
+  if (!first) return false;
+  memcpy(path, first->name, kNameBufferSize);
+  memcpy(sourceFolder, first->folder, kNameBufferSize);
+  gImage->sourceType = static_cast<int16_t>(SourceTypeFromName(path));
+  RemoveBatchEntry(0);
+  return true;
+}
+
+bool BatchOutputName(const char* imageName, char* artName) {
+  const char* ext;
+  switch (gPrefs->outputFormat) {
+    case 4: ext = ".emf"; break;
+    case 5: ext = ".dxf"; break;
+    default: ext = gPrefs->previewKind ? ".eps" : ".qv"; break;
+  }
+  std::string name(imageName, StemLength(imageName));
+  return CopyName(artName, (name + ext).c_str());
+}
+
+bool BatchDuplicateCheck() {
+  int count = BatchCount();
+  for (int i = 0; i < count; ++i) {
+    const char* a = BatchEntryAt(i)->name;
+    size_t la = StemLength(a);
+    for (int j = i + 1; j < count; ++j) {
+      const char* b = BatchEntryAt(j)->name;
+      if (StemLength(b) != la || strncmp(a, b, la) != 0) continue;
+      std::string upper(a, la);
+      for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+      return AskQuestion(149, FormatString(149, upper.c_str()).c_str()) == kAnswerYes;
+    }
+  }
+  return true;
+}
+
+int RunBatchList() {
+  gDocument->Set(Flag::batchRunning);
+  int result = kBatchDone;
+  while (BatchCount() > 0) {
+    BatchEntry entry = *BatchEntryAt(0);
+    TakeNextBatchItem(gImage->path, gImage->sourceFolder);
+    gUserAbort = 0;
+    int r = ProcessItem(entry);
+    if (r >= 0) {
+      result = r;
+      break;
+    }
+  }
+  gDocument->Clear(Flag::batchRunning);
+  return result;
+}
+
+void RunBatch() {
+  bool toolbox = gDocument->Test(Flag::toolboxVisible);
+  bool hidden = false;
+  for (;;) {
+    if (!gBatchHooks.selectDialog()) {
+      ClearBatchList();  // Cancel in the selection empties the list
+      break;
+    }
+    if (BatchCount() == 0) break;
+    if (!gBatchHooks.destinationDialog()) continue;  // back to the selection, list intact
+    if (toolbox && !hidden) {
+      gBatchHooks.showToolbox(false);
+      gDocument->Clear(Flag::toolboxVisible);
+      hidden = true;
+    }
+    if (RunBatchList() == kBatchDone) break;
+  }
+  if (hidden) {
+    gBatchHooks.showToolbox(true);
+    gDocument->Set(Flag::toolboxVisible);
+  }
+  gDocument->Clear(Flag::batchRunning);
+}

@@ -1,0 +1,218 @@
+// The batch list and the batch run: output names, the existing-file prompt,
+// the duplicate-name warning, the destination, stopping and cancelling.
+#include <string>
+#include <vector>
+
+#include "platform/string_ids.h"
+#include "shell/batch.h"
+#include "shell/document.h"
+#include "shell/prefs.h"
+#include "tests/support/support.h"
+
+namespace {
+
+struct Item {
+  std::string source, output;
+  int status;
+};
+std::vector<Item> gItems;
+void Collect(const BatchItemReport& r) { gItems.push_back({r.source, r.output, r.status}); }
+
+std::vector<int> gDialogScript;  // answers of the selection and destination hooks, in order
+std::vector<std::string> gDialogCalls;
+int NextDialogAnswer(const char* which) {
+  gDialogCalls.push_back(which);
+  if (gDialogScript.empty()) return 0;
+  int a = gDialogScript.front();
+  gDialogScript.erase(gDialogScript.begin());
+  return a;
+}
+int ScriptedSelect() { return NextDialogAnswer("select"); }
+int ScriptedDestination() { return NextDialogAnswer("destination"); }
+std::vector<bool> gToolboxCalls;
+void RecordToolbox(bool show) { gToolboxCalls.push_back(show); }
+
+class BatchTest : public TessTest {
+ protected:
+  void SetUp() override {
+    TessTest::SetUp();
+    DefaultPrefsRecord(gPrefs);
+    CopyName(gPrefs->scratchFolder, Dir().c_str());
+    gBatchHooks = BatchHooks{ScriptedSelect, ScriptedDestination, RecordToolbox, Collect};
+    gItems.clear();
+    gDialogScript.clear();
+    gDialogCalls.clear();
+    gToolboxCalls.clear();
+    MakeFolder((Dir() + "in/").c_str());
+    MakeFolder((Dir() + "out/").c_str());
+    CopyName(gDocument->batchDestFolder, (Dir() + "out/").c_str());
+  }
+  void TearDown() override {
+    ClearBatchList();
+    InstallHeadlessBatchHooks();
+    TessTest::TearDown();
+  }
+  std::string In() const { return Dir() + "in/"; }
+  std::string Out() const { return Dir() + "out/"; }
+  std::vector<std::string> ListedNames() const {
+    std::vector<std::string> names;
+    for (int i = 0; i < BatchCount(); ++i) names.push_back(BatchEntryAt(i)->name);
+    return names;
+  }
+};
+
+TEST_F(BatchTest, OutputNameFollowsTheFormat) {
+  struct Case {
+    int16_t format, preview;
+    const char* image;
+    const char* art;
+  } cases[] = {
+      {3, 1, "scan.tif", "scan.eps"},  {3, 4, "scan.tif", "scan.eps"}, {3, 0, "scan.tif", "scan.qv"},
+      {4, 1, "scan.tif", "scan.emf"},  {5, 1, "scan.tif", "scan.dxf"}, {5, 0, "scan", "scan.dxf"},
+      {3, 1, "a.b.pcx", "a.b.eps"},
+  };
+  for (const Case& c : cases) {
+    gPrefs->outputFormat = c.format;
+    gPrefs->previewKind = c.preview;
+    char art[kNameBufferSize];
+    ASSERT_TRUE(BatchOutputName(c.image, art));
+    EXPECT_STREQ(art, c.art);
+  }
+  std::string longName(251, 'x');
+  char art[kNameBufferSize];
+  EXPECT_FALSE(BatchOutputName((longName + ".tif").c_str(), art));  // ".eps" would not fit
+}
+
+TEST_F(BatchTest, ListKeepsEachFileOnceAndHandsThemOutInOrder) {
+  EXPECT_TRUE(AddBatchEntry(In().c_str(), "a.tif"));
+  EXPECT_FALSE(AddBatchEntry(In().c_str(), "a.tif"));
+  EXPECT_TRUE(AddBatchEntry(Out().c_str(), "a.tif"));  // same name, other folder
+  EXPECT_TRUE(AddBatchEntry((Dir() + "in").c_str(), "b.pcx"));  // the separator is added
+  EXPECT_FALSE(AddBatchEntry(In().c_str(), "b.pcx"));
+  EXPECT_EQ(gDocument->batchFileCount, 3);
+
+  char path[kNameBufferSize], folder[kNameBufferSize];
+  ASSERT_TRUE(TakeNextBatchItem(path, folder));
+  EXPECT_STREQ(path, "a.tif");
+  EXPECT_EQ(std::string(folder), In());
+  EXPECT_EQ(gImage->sourceType, kSourceTiff);
+  RemoveBatchEntry(0);
+  ASSERT_TRUE(TakeNextBatchItem(path, folder));
+  EXPECT_STREQ(path, "b.pcx");
+  EXPECT_EQ(gImage->sourceType, kSourcePcx);
+  EXPECT_FALSE(TakeNextBatchItem(path, folder));
+  EXPECT_EQ(BatchCount(), 0);
+
+  // Growing the list without memory: message 237, the entry is not added.
+  for (int i = 0; i < 16; ++i) ASSERT_TRUE(AddBatchEntry(In().c_str(), ("f" + std::to_string(i)).c_str()));
+  MemFailNext(1);
+  EXPECT_FALSE(AddBatchEntry(In().c_str(), "more.tif"));
+  EXPECT_EQ(MessageIds(), std::vector<int>{237});
+  EXPECT_EQ(BatchCount(), 16);
+}
+
+TEST_F(BatchTest, DuplicateNamesAreReportedInUpperCase) {
+  AddBatchEntry(In().c_str(), "a.tif");
+  AddBatchEntry(Out().c_str(), "a.pcx");
+  ScriptAnswers({kAnswerNo});
+  EXPECT_FALSE(BatchDuplicateCheck());
+  ASSERT_EQ(MessageLog().size(), 1u);
+  EXPECT_EQ(MessageLog()[0].id, 149);
+  EXPECT_NE(MessageLog()[0].text.find("another (A)."), std::string::npos);
+  ScriptAnswers({kAnswerYes});
+  EXPECT_TRUE(BatchDuplicateCheck());
+
+  ClearBatchList();
+  ClearMessageLog();
+  AddBatchEntry(In().c_str(), "A.tif");
+  AddBatchEntry(In().c_str(), "a.tif");  // case matters
+  AddBatchEntry(In().c_str(), "a.b.tif");  // "a.b" is not "a"
+  EXPECT_TRUE(BatchDuplicateCheck());
+  EXPECT_TRUE(MessageLog().empty());
+}
+
+TEST_F(BatchTest, ExistingOutputPromptSkipCancelAndReplace) {
+  WriteFileBytes(Out() + "one.eps", "old art");
+  AddBatchEntry(In().c_str(), "one.tif");
+  AddBatchEntry(In().c_str(), "two.tif");
+
+  // Cancel: the run ends and both entries stay listed.
+  ScriptAnswers({kAnswerCancel});
+  EXPECT_EQ(RunBatchList(), kBatchCancelled);
+  EXPECT_EQ(ListedNames(), (std::vector<std::string>{"one.tif", "two.tif"}));
+  ASSERT_EQ(MessageLog().size(), 1u);
+  EXPECT_EQ(MessageLog()[0].id, kStrFileAlreadyExists);
+  EXPECT_EQ(MessageLog()[0].text, "A file already exists with the name:\n" + Out() + "one.eps");
+  EXPECT_TRUE(gItems.empty());
+  EXPECT_FALSE(gDocument->Test(Flag::batchRunning));
+
+  // Skip: the item is dropped unprocessed, the run goes on.
+  ScriptAnswers({kAnswerNo});
+  EXPECT_EQ(RunBatchList(), kBatchDone);
+  ASSERT_EQ(gItems.size(), 2u);
+  EXPECT_EQ(gItems[0].status, kItemSkipped);
+  EXPECT_EQ(gItems[0].output, Out() + "one.eps");
+  EXPECT_EQ(gItems[1].source, In() + "two.tif");
+  EXPECT_EQ(gItems[1].status, kItemOpenFailed);  // no such image
+  EXPECT_EQ(ReadFileBytes(Out() + "one.eps"), "old art");
+  EXPECT_EQ(BatchCount(), 0);
+
+  // "Replace Files With Same Name": no prompt at all.
+  gItems.clear();
+  ClearMessageLog();
+  gPrefs->flags1 |= PrefFlag::batchReplaceFiles;
+  AddBatchEntry(In().c_str(), "one.tif");
+  EXPECT_EQ(RunBatchList(), kBatchDone);
+  for (int id : MessageIds()) EXPECT_NE(id, kStrFileAlreadyExists);
+  ASSERT_EQ(gItems.size(), 1u);
+  EXPECT_NE(gItems[0].status, kItemSkipped);
+}
+
+TEST_F(BatchTest, OutputGoesToTheSourceFolderWhenAsked) {
+  gPrefs->flags0 |= PrefFlag::batchToSourceFolder;
+  gPrefs->outputFormat = 5;
+  AddBatchEntry(In().c_str(), "scan.tif");
+  EXPECT_EQ(RunBatchList(), kBatchDone);
+  ASSERT_EQ(gItems.size(), 1u);
+  EXPECT_EQ(gItems[0].output, In() + "scan.dxf");
+  EXPECT_EQ(std::string(gImage->outputFolder), In());
+}
+
+TEST_F(BatchTest, UnreadableFilesShowNoMessageAndTheRunGoesOn) {
+  WriteFileBytes(In() + "broken.tif", "II*\0garbage");
+  WriteFileBytes(In() + "empty.pcx", "");
+  AddBatchEntry(In().c_str(), "broken.tif");
+  AddBatchEntry(In().c_str(), "empty.pcx");
+  EXPECT_EQ(RunBatchList(), kBatchDone);
+  ASSERT_EQ(gItems.size(), 2u);
+  EXPECT_EQ(gItems[0].status, kItemOpenFailed);
+  EXPECT_EQ(gItems[1].status, kItemOpenFailed);
+  EXPECT_EQ(MessageIds(), std::vector<int>{});
+  EXPECT_FALSE(FileExists((Out() + "broken.eps").c_str()));
+}
+
+TEST_F(BatchTest, RunBatchGoesBackToTheSelection) {
+  gDocument->Set(Flag::toolboxVisible);
+  AddBatchEntry(In().c_str(), "a.tif");
+  // Destination cancelled: back to the selection with the same list; then
+  // the selection is cancelled, which empties the list.
+  gDialogScript = {1, 0, 0};
+  RunBatch();
+  EXPECT_EQ(gDialogCalls, (std::vector<std::string>{"select", "destination", "select"}));
+  EXPECT_EQ(BatchCount(), 0);
+  EXPECT_TRUE(gItems.empty());
+  EXPECT_TRUE(gToolboxCalls.empty());  // nothing ran, the toolbox stayed
+
+  // A run: the toolbox is hidden for it and shown again afterwards.
+  gDialogCalls.clear();
+  AddBatchEntry(In().c_str(), "a.tif");
+  gDialogScript = {1, 1};
+  RunBatch();
+  EXPECT_EQ(gDialogCalls, (std::vector<std::string>{"select", "destination"}));
+  EXPECT_EQ(gItems.size(), 1u);
+  EXPECT_EQ(gToolboxCalls, (std::vector<bool>{false, true}));
+  EXPECT_TRUE(gDocument->Test(Flag::toolboxVisible));
+  EXPECT_FALSE(gDocument->Test(Flag::batchRunning));
+}
+
+}  // namespace

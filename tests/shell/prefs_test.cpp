@@ -1,0 +1,446 @@
+// The preferences and settings files, built byte by byte: little- and
+// big-endian, versions 1 and 2, truncated and oversized; the presets list and
+// its name rules; dialog placement.
+#include <cstring>
+#include <string>
+
+#include "engine/custom_colors.h"
+#include "engine/settings.h"
+#include "shell/prefs.h"
+#include "tests/support/support.h"
+
+namespace {
+
+void Put16(std::string& s, size_t at, int v, bool big = false) {
+  s[at + (big ? 1 : 0)] = static_cast<char>(v & 0xFF);
+  s[at + (big ? 0 : 1)] = static_cast<char>((v >> 8) & 0xFF);
+}
+
+void Put32(std::string& s, size_t at, int32_t v, bool big = false) {
+  for (int i = 0; i < 4; ++i) s[at + (big ? 3 - i : i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+std::string Header(int version, bool big = false) {
+  std::string h = big ? std::string("\xFE\xED\xB0\xB8", 4) : std::string("\xB8\xB0\xED\xFE", 4);
+  h += std::string(2, '\0');
+  Put16(h, 4, version, big);
+  return h;
+}
+
+// A version 2 little-endian record.
+std::string Record(int presets, int colors = 0) {
+  std::string r(736, '\0');
+  r[0] = 0x02;
+  Put16(r, 8, 1);   // preview
+  Put16(r, 10, 3);  // output format
+  Put16(r, 14, 2);  // thickness
+  Put16(r, 16, colors);
+  Put16(r, 18, presets);
+  r[20] = 40;
+  memcpy(&r[21], "Fine", 4);
+  Put16(r, 54 + 4 * 3, 120);  // position 3: top
+  Put16(r, 54 + 4 * 3 + 2, 80);
+  memcpy(&r[224], "/plug/", 6);
+  memcpy(&r[480], "/scratch/", 9);
+  return r;
+}
+
+std::string Preset(const std::string& name, int32_t noise, bool big = false, int complexity = 10) {
+  std::string p(68, '\0');
+  memcpy(&p[0], name.data(), name.size());
+  p[32] = 0x08;
+  Put16(p, 40, 2, big);
+  Put32(p, 42, noise, big);
+  Put32(p, 46, 300, big);
+  Put32(p, 50, 100, big);
+  Put16(p, 54, 30, big);
+  Put16(p, 56, 15, big);
+  Put16(p, 58, complexity, big);
+  Put16(p, 60, 1, big);
+  Put16(p, 62, 50, big);
+  Put16(p, 64, 10, big);
+  p[66] = 8;
+  return p;
+}
+
+class PrefsTest : public TessTest {
+ protected:
+  void SetUp() override {
+    TessTest::SetUp();
+    SetDefaults();
+    ClearMessageLog();
+  }
+  void TearDown() override {
+    ClearPresets();
+    ClearCustomColors();
+    TessTest::TearDown();
+  }
+  // Writes bytes to a file and reads it as the preferences or settings file.
+  bool ReadBytes(const std::string& bytes, bool settings) {
+    std::string path = PathIn(settings ? "TS.SET" : "TS.PRF");
+    WriteFileBytes(path, bytes);
+    int16_t f = FileOpen(path.c_str(), kFileRead);
+    EXPECT_NE(f, kNoFile);
+    bool ok = ReadPrefsFile(f, settings);
+    FileClose(f);
+    return ok;
+  }
+  std::string WriteBytes(bool settings) {
+    std::string path = PathIn(settings ? "out.set" : "out.prf");
+    int16_t f = FileCreate(path.c_str());
+    EXPECT_NE(f, kNoFile);
+    EXPECT_TRUE(WritePrefsFile(f, settings));
+    FileClose(f);
+    return ReadFileBytes(path);
+  }
+  std::string PresetNames() {
+    std::string s;
+    for (int i = 0; i < PresetCount(); ++i) s += std::string(PresetAt(i)->name) + ";";
+    return s;
+  }
+};
+
+TEST_F(PrefsTest, DefaultsAreTheDocumentedValues) {
+  EXPECT_EQ(gPrefs->previewKind, 1);
+  EXPECT_EQ(gPrefs->outputFormat, 3);
+  EXPECT_EQ(gPrefs->drawThickness, 4);
+  EXPECT_EQ(gPrefs->wandTolerance, 32);
+  EXPECT_EQ(gPrefs->flags0, PrefFlag::beepAfterConvert | PrefFlag::expandSpread | 0x20);
+  EXPECT_EQ(gPrefs->flags1, PrefFlag::savePositions | PrefFlag::eliminateHidden);
+  EXPECT_STREQ(gPrefs->scratchFolder, TempFolder());
+  EXPECT_EQ(PresetNames(), "Defaults;");
+  EXPECT_STREQ(gConvSettings->name, "Defaults");
+}
+
+TEST_F(PrefsTest, BothFilesRoundTripByteExactly) {
+  ConversionSettings fine = *gConvSettings;
+  strcpy(fine.name, "Fine");
+  fine.tolerance = 12;
+  fine.noiseSuppression = 250;
+  ASSERT_NE(AddPreset(&fine), nullptr);
+  *gConvSettings = fine;
+  gPrefs->flags0 |= PrefFlag::restoreSettings;
+  gPrefs->outputFormat = 5;
+  RecordDialogPosition(7, 300, 200);
+  CustomColorEntry* c = AddCustomColor();
+  ASSERT_NE(c, nullptr);
+  strcpy(c->name, "Teal");
+  c->color[0] = 200;
+  c->tagged = 1;
+
+  std::string set = WriteBytes(true);
+  std::string prf = WriteBytes(false);
+  ASSERT_EQ(set.size(), 6u + 736 + 2 * 68);
+  ASSERT_EQ(prf.size(), 6u + 736 + 38);
+  EXPECT_EQ(set.substr(0, 6), std::string("\xB8\xB0\xED\xFE\x02\x00", 6));
+  EXPECT_EQ(set.substr(6 + 18, 2), std::string("\x02\x00", 2));  // preset count
+  EXPECT_EQ(prf.substr(6 + 18, 2), std::string("\x00\x00", 2));  // never presets
+  EXPECT_EQ(prf.substr(6 + 16, 2), std::string("\x01\x00", 2));  // one color
+  EXPECT_EQ(prf.substr(6 + 21, 5), std::string("Fine\0", 5));    // the current settings' name
+  EXPECT_EQ(set.substr(6 + 736 + 68, 4), "Fine");
+  EXPECT_EQ(prf.substr(6 + 736, 5), std::string("Teal\0", 5));
+
+  PrefsRecord saved = *gPrefs;
+  SetDefaults();
+  ASSERT_TRUE(ReadBytes(prf, false));
+  ASSERT_TRUE(ReadBytes(set, true));
+  EXPECT_EQ(MessageIds(), std::vector<int>{});
+  EXPECT_EQ(memcmp(gPrefs, &saved, sizeof saved), 0);
+  EXPECT_EQ(PresetNames(), "Defaults;Fine;");
+  EXPECT_EQ(memcmp(PresetAt(1), &fine, sizeof fine), 0);
+  EXPECT_EQ(gConvSettings->tolerance, 12);  // the selected preset was applied
+  ASSERT_EQ(CustomColorCount(), 1);
+  EXPECT_STREQ(CustomColorAt(0)->name, "Teal");
+  EXPECT_EQ(CustomColorAt(0)->color[0], 200);
+}
+
+TEST_F(PrefsTest, SettingsFileRecoveryRules) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool valid;
+    std::string presets;  // names afterwards
+  };
+  std::string two = Header(2) + Record(2) + Preset("A", 800) + Preset("B", 800);
+  const Case cases[] = {
+      {"two presets", two, true, "A;B;"},
+      {"truncated in the second preset", two.substr(0, two.size() - 10), false, "A;"},
+      {"count above 500", Header(2) + Record(501) + Preset("A", 800), false, "Defaults;"},
+      {"negative count", Header(2) + Record(-1), false, "Defaults;"},
+      {"short header", std::string("\xB8\xB0\xED", 3), false, "Defaults;"},
+      {"bad magic", std::string("\xB8\xB0\xED\xFF\x02\x00", 6) + Record(1) + Preset("A", 800), false, "Defaults;"},
+      {"version 3", Header(3) + Record(1) + Preset("A", 800), false, "Defaults;"},
+      {"short record", Header(2) + Record(1).substr(0, 700), false, "Defaults;"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetDefaults();
+    PrefsRecord before = *gPrefs;
+    ClearMessageLog();
+    EXPECT_EQ(ReadBytes(c.bytes, true), c.valid);
+    EXPECT_EQ(PresetNames(), c.presets);
+    EXPECT_EQ(MessageIds(), c.valid ? std::vector<int>{} : std::vector<int>{83});
+    // The settings file changes nothing but the presets.
+    before.presetCount = gPrefs->presetCount;
+    EXPECT_EQ(memcmp(gPrefs, &before, sizeof before), 0);
+  }
+}
+
+TEST_F(PrefsTest, FiveHundredPresetsAreTheLimit) {
+  std::string bytes = Header(2) + Record(500);
+  for (int i = 0; i < 500; ++i) bytes += Preset("P" + std::to_string(i), 800);
+  ASSERT_TRUE(ReadBytes(bytes, true));
+  EXPECT_EQ(PresetCount(), 500);
+  EXPECT_STREQ(PresetAt(499)->name, "P499");
+  ConversionSettings extra = *gConvSettings;
+  EXPECT_EQ(AddPreset(&extra), nullptr);
+  EXPECT_EQ(MessageIds(), std::vector<int>{305});
+}
+
+TEST_F(PrefsTest, NoiseSuppressionIsClampedAndBigEndianPresetsSwapped) {
+  std::string bytes = Header(2, true) + std::string(244, '\0');
+  Put16(bytes, 6 + 22, 3, true);  // preset count of the big-endian layout
+  bytes += Preset("Big", 9000, true) + Preset("Low", 50, true) + Preset("Mid", 1234, true);
+  ASSERT_TRUE(ReadBytes(bytes, true));
+  ASSERT_EQ(PresetNames(), "Big;Low;Mid;");
+  EXPECT_EQ(PresetAt(0)->noiseSuppression, 8000);
+  EXPECT_EQ(PresetAt(1)->noiseSuppression, 100);
+  const ConversionSettings* s = PresetAt(2);
+  EXPECT_EQ(s->noiseSuppression, 1234);
+  EXPECT_EQ(s->lineType, 2);
+  EXPECT_EQ(s->lineThinning, 300);
+  EXPECT_EQ(s->tolerance, 15);
+  EXPECT_EQ(s->contrast, 10);
+  EXPECT_EQ(s->maxColors, 8);  // a version 2 preset keeps its colors
+}
+
+TEST_F(PrefsTest, BigEndianPreferencesKeepOnlyFormatPreviewAndCounts) {
+  std::string rec(244, '\x11');
+  Put16(rec, 8, 4, true);   // preview
+  Put16(rec, 10, 5, true);  // format
+  Put16(rec, 12, 1, true);
+  Put16(rec, 14, 3, true);  // thickness
+  Put16(rec, 20, 0, true);  // colors
+  Put16(rec, 22, 7, true);  // presets: ignored in the preferences file
+  ASSERT_TRUE(ReadBytes(Header(2, true) + rec, false));
+  EXPECT_EQ(gPrefs->previewKind, 4);
+  EXPECT_EQ(gPrefs->outputFormat, 5);
+  EXPECT_EQ(gPrefs->pixelWriterKind, 1);
+  EXPECT_EQ(gPrefs->drawThickness, 3);
+  EXPECT_EQ(PresetNames(), "Defaults;");
+  EXPECT_EQ(gPrefs->dialogPositions[5][0], 0);
+  EXPECT_EQ(gPrefs->mainWindow[2], 0);
+  EXPECT_STREQ(gPrefs->pluginFolder, "");
+  EXPECT_STREQ(gPrefs->scratchFolder, TempFolder());
+  EXPECT_EQ(gPrefs->wandTolerance, 32);  // not in that layout: the default stays
+}
+
+TEST_F(PrefsTest, VersionOneFilesAreConverted) {
+  std::string rec = Record(0).substr(0, 214);
+  rec[0] = 0x01 | 0x02;
+  ASSERT_TRUE(ReadBytes(Header(1) + rec, false));
+  EXPECT_EQ(MessageIds(), std::vector<int>{361});
+  EXPECT_EQ(gPrefs->flags0, 0x03);
+  EXPECT_EQ(gPrefs->drawThickness, 2);
+  EXPECT_EQ(gPrefs->wandTolerance, 40);
+  EXPECT_STREQ(gPrefs->selectedPreset, "Fine");
+  EXPECT_EQ(gPrefs->dialogPositions[3][0], 120);
+  EXPECT_EQ(gPrefs->dialogPositions[3][1], 80);
+  EXPECT_STREQ(gPrefs->scratchFolder, TempFolder());  // beyond the old record: default
+
+  // Version 1 presets: a complexity above 2 turns on posterizing, and the
+  // color fields take their later defaults. Big-endian counts are swapped in
+  // place.
+  std::string big = Record(0).substr(0, 214);
+  Put16(big, 18, 2, true);
+  ClearMessageLog();
+  ASSERT_TRUE(ReadBytes(Header(1, true) + big + Preset("Old", 800, true, 5) + Preset("Flat", 800, true, 2), true));
+  EXPECT_EQ(MessageIds(), std::vector<int>{361});
+  ASSERT_EQ(PresetNames(), "Old;Flat;");
+  EXPECT_TRUE(PresetAt(0)->optionFlags & Option::posterize);
+  EXPECT_FALSE(PresetAt(1)->optionFlags & Option::posterize);
+  EXPECT_EQ(PresetAt(0)->maxColors, 16);
+  EXPECT_EQ(PresetAt(0)->complexity, 10);
+}
+
+TEST_F(PrefsTest, PreferencesFileRecovery) {
+  // Claimed presets are never read from the preferences file.
+  std::string claims = Header(2) + Record(3) + Preset("X", 800);
+  EXPECT_TRUE(ReadBytes(claims, false));
+  EXPECT_EQ(PresetNames(), "Defaults;");
+  EXPECT_EQ(gPrefs->presetCount, 1);
+
+  // The output format of earlier versions becomes format 3 with a preview.
+  std::string old = Record(0);
+  Put16(old, 8, 0);
+  Put16(old, 10, 6);
+  ASSERT_TRUE(ReadBytes(Header(2) + old, false));
+  EXPECT_EQ(gPrefs->outputFormat, 3);
+  EXPECT_EQ(gPrefs->previewKind, 1);
+
+  // Invalid files: message 40 and the defaults, nothing of the file kept.
+  const std::string bad[] = {Header(2) + Record(0).substr(0, 100), Header(7) + Record(0),
+                             Header(2) + Record(0, 2) + std::string(38, 'a'), Header(2) + Record(0, 901)};
+  for (const std::string& bytes : bad) {
+    gPrefs->outputFormat = 5;
+    ClearMessageLog();
+    EXPECT_FALSE(ReadBytes(bytes, false));
+    EXPECT_EQ(MessageIds(), std::vector<int>{40});
+    EXPECT_EQ(gPrefs->outputFormat, 3);
+    EXPECT_EQ(gPrefs->drawThickness, 4);
+    EXPECT_EQ(CustomColorCount(), 0);
+  }
+}
+
+TEST_F(PrefsTest, UnterminatedStringsAndWildValuesAreTamed) {
+  std::string rec = Record(0);
+  memset(&rec[21], 'n', 33);
+  memset(&rec[480], 's', 256);
+  Put16(rec, 14, 77);
+  ASSERT_TRUE(ReadBytes(Header(2) + rec, false));
+  EXPECT_EQ(strlen(gPrefs->selectedPreset), 32u);
+  EXPECT_EQ(strlen(gPrefs->scratchFolder), 255u);
+  EXPECT_EQ(gPrefs->drawThickness, 4);
+  std::string p = Preset("", 800);
+  memset(&p[0], 'q', 32);
+  ASSERT_TRUE(ReadBytes(Header(2) + Record(1) + p, true));
+  EXPECT_EQ(strlen(PresetAt(0)->name), 31u);
+}
+
+TEST_F(PrefsTest, DefaultsCanBeNeitherDeletedNorRenamed) {
+  ConversionSettings s = *gConvSettings;
+  strcpy(s.name, "Coarse");
+  ASSERT_NE(AddPreset(&s), nullptr);
+  EXPECT_TRUE(DeletePreset(1));
+  EXPECT_FALSE(DeletePreset(0));
+  EXPECT_FALSE(RenamePreset(0, "Mine"));
+  EXPECT_TRUE(RenamePreset(0, "Defaults"));  // typing the same name is no rename
+  EXPECT_EQ(PresetNames(), "Defaults;");
+  EXPECT_EQ(MessageIds(), (std::vector<int>{252, 254}));
+}
+
+TEST_F(PrefsTest, PresetNameChecks) {
+  ConversionSettings s = *gConvSettings;
+  strcpy(s.name, "Scan");
+  AddPreset(&s);
+  struct Case {
+    const char* name;
+    int selected;
+    int id;
+  } cases[] = {
+      {"", -1, 135},        {"New Option", -1, 312}, {"Scan", -1, 136},  // a new preset may not reuse a name
+      {"Scan", 1, 0},                                                     // the selected preset keeps its own
+      {"Defaults", 1, 136}, {"scan", -1, 0},                               // case matters
+      {"Fresh", -1, 0},
+  };
+  for (const Case& c : cases) {
+    ClearMessageLog();
+    EXPECT_EQ(CheckPresetName(c.name, c.selected), c.id) << c.name;
+    EXPECT_EQ(MessageIds(), c.id ? std::vector<int>{c.id} : std::vector<int>{}) << c.name;
+  }
+}
+
+TEST_F(PrefsTest, AddingAPresetWithoutMemoryShowsTheMemoryMessage) {
+  ClearPresets();
+  MemFailNext(1);
+  EXPECT_EQ(AddPreset(gConvSettings), nullptr);
+  EXPECT_EQ(MessageIds(), std::vector<int>{237});
+  EXPECT_EQ(PresetCount(), 0);
+  for (int i = 0; i < 8; ++i) ASSERT_NE(AddPreset(gConvSettings), nullptr);
+  MemFailNext(1);  // the block must grow for the ninth
+  EXPECT_EQ(AddPreset(gConvSettings), nullptr);
+  EXPECT_EQ(PresetCount(), 8);
+}
+
+TEST_F(PrefsTest, SelectedPresetIsAppliedOnlyWhenRestoreIsOn) {
+  ConversionSettings s = *gConvSettings;
+  strcpy(s.name, "Loose");
+  s.tolerance = 50;
+  AddPreset(&s);
+  strcpy(gPrefs->selectedPreset, "Loose");
+  gPrefs->flags0 &= static_cast<uint8_t>(~PrefFlag::restoreSettings);
+  ASSERT_TRUE(ApplySelectedPreset());
+  EXPECT_STREQ(gConvSettings->name, "Defaults");
+  gPrefs->flags0 |= PrefFlag::restoreSettings;
+  ASSERT_TRUE(ApplySelectedPreset());
+  EXPECT_STREQ(gConvSettings->name, "Loose");
+  EXPECT_EQ(gConvSettingsEdit->tolerance, 50);
+  strcpy(gPrefs->selectedPreset, "loose");  // exact comparison
+  EXPECT_FALSE(ApplySelectedPreset());
+}
+
+TEST_F(PrefsTest, LoadAndSaveUseTheFilesBesideTheProgram) {
+  SetModuleFolder(Dir().c_str());
+  ClearPresets();
+  ScriptAnswers({kAnswerNo});  // no built-in colors when "Default Custom Colors" is missing
+  LoadPreferences();
+  EXPECT_EQ(std::string(gDocument->prefsFilePath), PathIn("TS.PRF"));
+  EXPECT_EQ(PresetNames(), "Defaults;");
+  for (int id : MessageIds()) EXPECT_TRUE(id != 40 && id != 83) << id;
+
+  ConversionSettings s = *gConvSettings;
+  strcpy(s.name, "Kept");
+  AddPreset(&s);
+  gPrefs->flags0 |= PrefFlag::restoreSettings;
+  *gConvSettings = s;
+  ASSERT_TRUE(SavePreferences());
+  std::string prf = ReadFileBytes(PathIn("TS.PRF"));
+  std::string set = ReadFileBytes(PathIn("TS.SET"));
+  EXPECT_FALSE(FileExists(PathIn("TS.PRF.new").c_str()));
+
+  // A full disk: both messages, and the files of the previous run survive.
+  FileFailWritesAfter(100);
+  ClearMessageLog();
+  EXPECT_FALSE(SavePreferences());
+  FileFailWritesAfter(-1);
+  EXPECT_EQ(MessageIds(), (std::vector<int>{39, 82}));
+  EXPECT_EQ(ReadFileBytes(PathIn("TS.PRF")), prf);
+  EXPECT_EQ(ReadFileBytes(PathIn("TS.SET")), set);
+
+  // The next start restores the selected preset.
+  SetDefaults();
+  ClearMessageLog();
+  ScriptAnswers({kAnswerNo});
+  LoadPreferences();
+  EXPECT_EQ(PresetNames(), "Defaults;Kept;");
+  EXPECT_STREQ(gConvSettings->name, "Kept");
+  SetModuleFolder("");
+}
+
+TEST_F(PrefsTest, DialogPlacement) {
+  const ScreenGeometry screen{1000, 800, 20};
+  struct Case {
+    int index;
+    int16_t top, left;
+    bool positionsOn;
+    DialogPlace want;
+    bool stored;  // the pair was replaced by the centred place
+  } cases[] = {
+      {-1, 100, 100, true, {400, 350, true}, false},
+      {3, 100, 100, true, {100, 100, false}, false},
+      {3, 100, 100, false, {400, 350, true}, false},  // positions off
+      {0, 100, 100, false, {100, 100, false}, false},  // the toolbox always keeps its place
+      {3, 0, 0, true, {400, 350, true}, false},
+      {3, 10, 100, true, {400, 350, true}, true},    // under the menu bar
+      {3, 100, 0, true, {400, 350, true}, true},     // left edge
+      {3, 100, 900, true, {400, 350, true}, true},   // off the right side
+      {3, 750, 100, true, {400, 350, true}, true},   // off the bottom
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.index << " " << c.top << "," << c.left);
+    gPrefs->flags1 = c.positionsOn ? PrefFlag::savePositions : 0;
+    int slot = c.index < 0 ? 3 : c.index;
+    gPrefs->dialogPositions[slot][0] = c.top;
+    gPrefs->dialogPositions[slot][1] = c.left;
+    DialogPlace p = PlaceDialog(c.index, 200, 100, screen);
+    EXPECT_EQ(p.left, c.want.left);
+    EXPECT_EQ(p.top, c.want.top);
+    EXPECT_EQ(p.centered, c.want.centered);
+    if (c.stored) {
+      EXPECT_EQ(gPrefs->dialogPositions[slot][1], 400);
+      EXPECT_EQ(gPrefsEdit->dialogPositions[slot][0], 350);
+    }
+  }
+}
+
+}  // namespace
