@@ -1,0 +1,256 @@
+// Line recognition: the resolution-derived parameters, the scans and their
+// records, joining, rectangles, output with end snapping, and the snapping
+// of centerline ends.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "art/pathstore.h"
+#include "engine/conversion.h"
+#include "engine/linerec.h"
+#include "engine/settings.h"
+#include "platform/platform.h"
+#include "shell/document.h"
+#include "shell/records.h"
+#include "tests/support/support.h"
+
+namespace {
+
+class LineRecTest : public TessTest {
+ protected:
+  void TearDown() override {
+    ReleaseLineBuffers();
+    DeleteAllPaths();
+    templateBits = nullptr;
+    TessTest::TearDown();
+  }
+  std::vector<LineRecord> H() const { return {horzLines, horzLines + horzLineCount}; }
+  std::vector<LineRecord> V() const { return {vertLines, vertLines + vertLineCount}; }
+  // The anchors of path i in pixels.
+  std::vector<std::pair<int, int>> Anchors(int i) const {
+    const PathRecord& r = gPaths[i];
+    const int16_t* w = static_cast<const int16_t*>(MemLock(r.points));
+    std::vector<std::pair<int, int>> v;
+    for (int k = 0; k + 1 < r.pointCount; k += 2)
+      v.push_back({(w[k] & 0x7FFF) / static_cast<int>(gArtScale), (w[k + 1] & 0x7FFF) / static_cast<int>(gArtScale)});
+    MemUnlock(r.points);
+    return v;
+  }
+  // A box outline with sides `w` thick (the left side `left` thick).
+  void Box(int x0, int y0, int x1, int y1, int w, int left) {
+    FillRect(x0, y0, x1, y0 + w);
+    FillRect(x0, y1 - w, x1, y1);
+    FillRect(x0, y0, x0 + left, y1);
+    FillRect(x1 - w, y0, x1, y1);
+  }
+};
+
+TEST(LineParams, DerivedFromTheResolutionSum) {
+  struct Case {
+    int sum;
+    LineParams p;
+  } cases[] = {
+      {600, {75, 20, 15, 15, 30, 50, 8, 15, 3}},
+      {144, {18, 5, 4, 4, 7, 12, 2, 4, 1}},
+      {400, {50, 13, 10, 10, 20, 33, 6, 10, 2}},
+  };
+  for (const Case& c : cases) {
+    LineParams p = ComputeLineParams(c.sum);
+    EXPECT_EQ(p.maxWidth, c.p.maxWidth) << c.sum;
+    EXPECT_EQ(p.endCheckDepth, c.p.endCheckDepth) << c.sum;
+    EXPECT_EQ(p.snapDistance, c.p.snapDistance) << c.sum;
+    EXPECT_EQ(p.cornerTolerance, c.p.cornerTolerance) << c.sum;
+    EXPECT_EQ(p.minRun, c.p.minRun) << c.sum;
+    EXPECT_EQ(p.minLength, c.p.minLength) << c.sum;
+    EXPECT_EQ(p.joinGap, c.p.joinGap) << c.sum;
+    EXPECT_EQ(p.parallelSpacing, c.p.parallelSpacing) << c.sum;
+    EXPECT_EQ(p.widthTolerance, c.p.widthTolerance) << c.sum;
+  }
+}
+
+TEST_F(LineRecTest, ThreePixelStrokeGivesOneRecord) {
+  MakeBitmapImage(400, 100);
+  FillRect(50, 40, 250, 43);  // rows 40..42, columns 50..249
+  RecognizeLines();
+  ASSERT_EQ(H().size(), 1u);
+  EXPECT_EQ(H()[0].pos, 41);
+  EXPECT_EQ(H()[0].width, 3);
+  EXPECT_EQ(H()[0].start, 51);
+  EXPECT_EQ(H()[0].end, 249);
+  EXPECT_TRUE(V().empty());
+}
+
+TEST_F(LineRecTest, VerticalStrokeAndThickBlob) {
+  MakeBitmapImage(400, 400);
+  FillRect(300, 20, 306, 380);  // a 6-pixel vertical line
+  FillRect(20, 20, 120, 120);   // a square larger than W both ways
+  RecognizeLines();
+  EXPECT_TRUE(H().empty());
+  ASSERT_EQ(V().size(), 1u);
+  EXPECT_EQ(V()[0].width, 6);
+  EXPECT_EQ(V()[0].pos, 302);
+  EXPECT_EQ(V()[0].start, 23);
+  EXPECT_EQ(V()[0].end, 377);
+}
+
+TEST_F(LineRecTest, ShortStrokeKeptOnlyAsTheSideOfABox) {
+  MakeBitmapImage(300, 200);
+  FillRect(20, 20, 60, 23);  // a dash 40 long (at most L = 50): dropped
+  Box(100, 50, 140, 150, 3, 3);  // a narrow box: its top and bottom are 40 long
+  RecognizeLines();
+  std::vector<int> rows;
+  for (const auto& r : H()) rows.push_back(r.pos);
+  EXPECT_EQ(rows, (std::vector<int>{51, 148}));
+  EXPECT_EQ(V().size(), 2u);
+}
+
+TEST_F(LineRecTest, NearParallelsAreSetHalfTheSpacingApart) {
+  MakeBitmapImage(400, 100);
+  FillRect(50, 30, 300, 33);  // pos 31
+  FillRect(60, 35, 310, 38);  // pos 36, 5 apart (P / 2 = 7)
+  RecognizeLines();
+  ASSERT_EQ(H().size(), 2u);
+  EXPECT_EQ(H()[0].pos, 30);
+  EXPECT_EQ(H()[1].pos, 37);
+}
+
+TEST_F(LineRecTest, BoxOfEqualLinesBecomesOneRectanglePath) {
+  MakeBitmapImage(400, 300);
+  Box(50, 40, 350, 240, 3, 3);
+  gConvSettings->methodFlags = Method::lineRecognition;
+  RecognizeLines();
+  ASSERT_EQ(H().size(), 2u);
+  ASSERT_EQ(V().size(), 2u);
+  OutputLines();
+  ASSERT_EQ(gPathCount, 1);
+  auto a = Anchors(0);
+  std::vector<std::pair<int, int>> expected = {{51, 41}, {348, 41}, {348, 238}, {51, 238}, {51, 41}};
+  EXPECT_EQ(a, expected);
+  EXPECT_FALSE(gPaths[0].pathFlags & PathFlag::openPath);
+  EXPECT_EQ(gPaths[0].fillKind, kPaintNone);
+  EXPECT_EQ(gPaths[0].strokeKind, kPaintBlack);
+  EXPECT_EQ(gPaths[0].strokeWeight, 7);  // 3 pixels at 300 dpi: 0.72 pt
+}
+
+TEST_F(LineRecTest, ThickSideRefusesTheRectangleUnlessUniformWeight) {
+  struct Case {
+    uint8_t methods;
+    int paths;
+    int weight;  // tenths of a point of the first path
+  } cases[] = {
+      {Method::lineRecognition, 4, 7},
+      {Method::lineRecognition | Method::uniformWeight, 1, 10},
+  };
+  for (const Case& c : cases) {
+    DeleteAllPaths();
+    MakeBitmapImage(400, 300);
+    Box(50, 40, 350, 240, 3, 12);  // the left side 12 thick
+    gConvSettings->methodFlags = c.methods;
+    gConvSettings->lineWeight = 100;
+    RecognizeLines();
+    OutputLines();
+    EXPECT_EQ(gPathCount, c.paths) << int(c.methods);
+    ASSERT_GT(gPathCount, 0);
+    EXPECT_EQ(gPaths[0].strokeWeight, c.weight) << int(c.methods);
+    for (int i = 0; c.paths == 4 && i < gPathCount; ++i) {
+      EXPECT_TRUE(gPaths[i].pathFlags & PathFlag::openPath);
+      EXPECT_EQ(Anchors(i).size(), 2u);
+    }
+  }
+}
+
+TEST_F(LineRecTest, LineEndsSnapToPerpendicularLines) {
+  MakeBitmapImage(400, 300);
+  FillRect(40, 100, 360, 104);  // horizontal, rows 100..103: pos 101
+  FillRect(50, 20, 54, 280);    // vertical, pos 51, crossing it near its left end
+  gConvSettings->methodFlags = Method::lineRecognition;
+  RecognizeLines();
+  OutputLines();
+  ASSERT_EQ(gPathCount, 2);
+  auto h = Anchors(0);
+  ASSERT_EQ(h.size(), 2u);
+  EXPECT_EQ(h[0], std::make_pair(51, 101));  // moved from 42 onto the vertical line
+  EXPECT_EQ(h[1].first, 358);
+}
+
+TEST_F(LineRecTest, CollinearPiecesAreJoined) {
+  MakeBitmapImage(400, 100);
+  FillRect(20, 50, 150, 53);
+  FillRect(155, 50, 300, 53);  // a 5-pixel gap: below the join gap of 8
+  FillRect(20, 80, 150, 83);
+  FillRect(180, 80, 300, 83);  // a 30-pixel gap: two lines
+  gConvSettings->methodFlags = Method::lineRecognition;
+  RecognizeLines();
+  OutputLines();
+  ASSERT_EQ(gPathCount, 3);
+  EXPECT_EQ(Anchors(0), (std::vector<std::pair<int, int>>{{21, 51}, {299, 51}}));
+}
+
+TEST_F(LineRecTest, CenterlineEndsSnapOntoConnectedLines) {
+  MakeBitmapImage(300, 300);
+  FillRect(50, 100, 250, 104);  // horizontal line, pos 101, columns 52..248
+  FillRect(100, 50, 104, 250);  // vertical line, pos 101
+  FillRect(150, 90, 153, 100);  // a stub touching the horizontal line from above
+  std::vector<uint8_t> templ(gWorkBits, gWorkBits + static_cast<size_t>(gImage->rowBytes) * gImage->height);
+  RecognizeLines();
+  templateBits = templ.data();
+  templateOnDisk = 0;
+  struct Case {
+    int x, y;
+    int ex, ey, corner;
+  } cases[] = {
+      {151, 92, 151, 101, 0},   // stub end: connected by ink, moved onto the line
+      {180, 92, 180, 92, 0},    // near the line but no ink leads there
+      {103, 96, 101, 101, 1},   // next to both lines: a corner
+      {260, 101, 248, 101, 0},  // beyond the line's end, clamped into it
+  };
+  for (const Case& c : cases) {
+    if (c.x == 180) FillRect(180, 92, 181, 93);  // an isolated dot
+    templ.assign(gWorkBits, gWorkBits + templ.size());
+    if (c.x == 260) FillRect(250, 100, 262, 103), templ.assign(gWorkBits, gWorkBits + templ.size());
+    int16_t x = static_cast<int16_t>(c.x), y = static_cast<int16_t>(c.y);
+    EXPECT_EQ(SnapCenterlineEnd(&x, &y), c.corner) << c.x;
+    EXPECT_EQ(x, c.ex) << c.x;
+    EXPECT_EQ(y, c.ey) << c.x;
+  }
+}
+
+TEST_F(LineRecTest, EndTestAndStraightening) {
+  MakeBitmapImage(400, 200);
+  FillRect(40, 100, 360, 106);  // 6 thick, pos 103
+  std::vector<uint8_t> templ(gWorkBits, gWorkBits + static_cast<size_t>(gImage->rowBytes) * gImage->height);
+  RecognizeLines();
+  templateBits = templ.data();
+  templateOnDisk = 0;
+  int16_t h, v;
+  EXPECT_EQ(LineEndTest(100, 104, &h, &v), 1);
+  EXPECT_EQ(h, 0);
+  EXPECT_EQ(LineEndTest(100, 120, &h, &v), 0);
+  // A slanted edge between two points of the line becomes level.
+  int16_t x0 = 60, y0 = 103, x1 = 300, y1 = 105;
+  EXPECT_EQ(StraightenSegment(&x0, &y0, &x1, &y1), 2);
+  EXPECT_EQ(y1, 103);
+  EXPECT_EQ(x1, 300);
+  // Too far across for the line's width: left alone.
+  x0 = 60, y0 = 100, x1 = 300, y1 = 107;
+  EXPECT_EQ(StraightenSegment(&x0, &y0, &x1, &y1), 0);
+}
+
+TEST_F(LineRecTest, NoMemoryRecognizesNothing) {
+  MakeBitmapImage(400, 100);
+  FillRect(50, 40, 250, 43);
+  MemFailNext(1);
+  RecognizeLines();
+  EXPECT_EQ(MessageIds(), std::vector<int>{11});
+  EXPECT_TRUE(H().empty());
+  EXPECT_EQ(horzLines, nullptr);
+}
+
+TEST_F(LineRecTest, ProgressRunsOverBothScans) {
+  MakeBitmapImage(400, 100);
+  FillRect(50, 40, 250, 43);
+  RecognizeLines();
+  EXPECT_NE(Progress().text.find("Line Recognizing -"), std::string::npos);
+}
+
+}  // namespace
