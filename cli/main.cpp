@@ -1,51 +1,553 @@
 // tessary-cli: converts image files to vector art with the program's own
-// document, conversion and art-writing code, on the headless backend.
+// document, conversion, batch and art-writing code, on the headless backend.
+//
+//   tessary-cli [options] INPUT...          batch: art beside each input, or in --output-dir
+//   tessary-cli [options] INPUT -o OUTPUT   one file; the format follows OUTPUT's extension
+//
+// Exit status: 0 when every file was converted and saved, 1 when any failed,
+// 2 for bad usage.
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "engine/conversion.h"
+#include "engine/settings.h"
 #include "output/art_writer.h"
 #include "platform/platform.h"
+#include "platform/string_ids.h"
+#include "raster/pixel_writers.h"
+#include "shell/batch.h"
 #include "shell/document.h"
+#include "shell/prefs.h"
 #include "shell/records.h"
 #include "shell/startup.h"
 
 namespace {
 
-void EchoMessage(const MessageLogEntry& m) { fprintf(stderr, "tessary-cli: %s\n", m.text.c_str()); }
+const char kUsage[] =
+    "usage: tessary-cli [options] INPUT...          (art beside each input, or in --output-dir)\n"
+    "       tessary-cli [options] INPUT -o OUTPUT   (one file; the format follows OUTPUT's extension)\n"
+    "\n"
+    "Traces one-bit, gray and color images (TIFF, PCX, Sun raster, MacPaint, Ranvelle)\n"
+    "into vector art.\n"
+    "\n"
+    "Output:\n"
+    "  -o, --output FILE         write the art of the single INPUT to FILE (.qv .eps .dxf .emf)\n"
+    "  -d, --output-dir DIR      batch: write the art into DIR instead of beside each input\n"
+    "  -f, --format FMT          qv | eps (header, no preview) | eps-bw | eps-color (TIFF\n"
+    "                            preview) | dxf | emf; default eps, or OUTPUT's extension\n"
+    "  -r, --replace             batch: replace existing art files (otherwise they are skipped)\n"
+    "      --save-image FILE     also write the opened pixel image to FILE (.rvd Ranvelle or\n"
+    "                            .tif TIFF); with a single INPUT and no -o, nothing is traced\n"
+    "\n"
+    "Conversion (defaults: outline, tolerance 3, noise 8, thinning 3, weight 1, uniform weight):\n"
+    "  -m, --method LIST         outline,centerline,lines in any combination (comma-separated)\n"
+    "      --tolerance N         curve fit tolerance, 1.0 to 5.0\n"
+    "      --noise N             noise suppression in pixels, 1 to 80\n"
+    "      --thinning N          line thinning steps, 0 to 20\n"
+    "      --line-weight N       uniform line weight in points, 0 to 12\n"
+    "      --straight-to-curved N  1.0 to 5.0\n"
+    "      --line-type T         both | curved | straight\n"
+    "      --uniform-weight, --no-uniform-weight\n"
+    "      --white-lines         trace white lines on black (centerline)\n"
+    "      --reverse             reverse the image (trace white shapes)\n"
+    "      --separate-shapes     shapes share their boundaries\n"
+    "      --settings FILE       a settings presets file (TS.SET layout)\n"
+    "      --preset NAME         the preset of --settings to start from (default: Defaults)\n"
+    "      --downsample          halve gray and color images (2:1) before converting\n"
+    "\n"
+    "Other:\n"
+    "  -q, --quiet               no progress bar and no per-file lines (messages still shown)\n"
+    "  -h, --help                this text\n"
+    "\n"
+    "Messages of the converter are written to standard error. Exit status: 0 when every\n"
+    "file was converted and saved, 1 when any was not, 2 for bad usage.\n";
 
-int Usage(FILE* to) {
-  fprintf(to,
-          "usage: tessary-cli INPUT -o OUTPUT\n"
-          "Traces INPUT (TIFF, PCX, Sun raster, MacPaint or Ranvelle image) into vector art\n"
-          "written to OUTPUT.\n");
-  return to == stdout ? 0 : 2;
+struct Options {
+  std::vector<std::string> inputs;
+  std::string output;
+  std::string outputDir;
+  std::string format;  // empty: from -o's extension, else eps
+  std::string saveImage;
+  std::string settingsFile;
+  std::string preset;
+  bool replace = false;
+  bool quiet = false;
+  bool downsample = false;
+};
+
+volatile sig_atomic_t gInterrupted = 0;
+bool gQuiet = false;
+bool gProgressBar = false;
+bool gBarShown = false;
+int gFailures = 0;
+
+void OnInterrupt(int) { gInterrupted = 1; }
+
+// ---------------------------------------------------------------------------
+// The backend: messages to standard error, a progress bar on a terminal, and
+// Ctrl+C as the Stop button.
+
+int CliShowMessage(int id, int kind, const char* text) {
+  if (gBarShown) {
+    fputs("\r\033[K", stderr);
+    gBarShown = false;
+  }
+  fprintf(stderr, "tessary-cli: %s\n", text);
+  if (kind == kMessageWarning) return kAnswerOK;
+  // Nobody is there to answer: an existing art file is skipped (--replace
+  // overwrites without asking), every other question takes its default.
+  if (id == kStrFileAlreadyExists) return kAnswerNo;
+  return kind == kMessageOKCancel ? kAnswerOK : kAnswerYes;
+}
+
+void CliBeep() {}
+
+void CliProgress(const ProgressModel& m) {
+  if (!gProgressBar) return;
+  if (!m.open || m.percent < 0) {
+    if (gBarShown) fputs("\r\033[K", stderr);
+    gBarShown = false;
+    return;
+  }
+  const int width = 30;
+  int filled = m.percent * width / 100;
+  std::string bar(static_cast<size_t>(filled), '#');
+  bar.resize(width, '.');
+  fprintf(stderr, "\r\033[K[%s] %3d%% %s %s", bar.c_str(), m.percent, m.text.c_str(), m.batchText.c_str());
+  fflush(stderr);
+  gBarShown = true;
+}
+
+PumpResult CliPump() {
+  PumpResult r;
+  r.closeRequest = gInterrupted != 0;
+  return r;
+}
+
+void Note(const char* fmt, const char* a, const char* b = "") {
+  if (gQuiet) return;
+  fprintf(stderr, fmt, a, b);
+}
+
+// ---------------------------------------------------------------------------
+// Options.
+
+int BadUsage(const char* fmt, const char* arg = "") {
+  fprintf(stderr, "tessary-cli: ");
+  fprintf(stderr, fmt, arg);
+  fprintf(stderr, "\nTry 'tessary-cli --help'.\n");
+  return 2;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return s;
+}
+
+std::string Extension(const std::string& path) {
+  size_t slash = path.rfind('/');
+  size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  return Lower(path.substr(dot));
+}
+
+// Output format and preview of a format name; false for an unknown name.
+bool FormatCodes(const std::string& name, int16_t* format, int16_t* preview) {
+  struct Entry {
+    const char* name;
+    int16_t format, preview;
+  };
+  static const Entry kFormats[] = {{"qv", 3, 0},     {"eps", 3, 1}, {"eps-bw", 3, 4},
+                                   {"eps-color", 3, 5}, {"dxf", 5, 0}, {"emf", 4, 0}};
+  for (const Entry& e : kFormats)
+    if (name == e.name) {
+      *format = e.format;
+      *preview = e.preview;
+      return true;
+    }
+  return false;
+}
+
+// A decimal option within [lo, hi] (in the option's own unit), stored scaled.
+bool ScaledValue(const char* text, int scale, int lo, int hi, int32_t* out) {
+  int32_t v;
+  if (!ParseScaledDecimal(text, '.', scale, &v) || v < lo * scale || v > hi * scale) return false;
+  *out = v;
+  return true;
+}
+
+bool TakesValue(const std::string& a) {
+  for (const char* name : {"-m", "--method", "--line-type", "--tolerance", "--noise", "--thinning", "--line-weight",
+                           "--straight-to-curved"})
+    if (a == name) return true;
+  return false;
+}
+
+// Applies one conversion option to the settings. Returns 0 when `arg` is not
+// a conversion option, 1 when it was taken, 2 after a usage message.
+int ConversionOption(const std::string& arg, const char* value, bool* usedValue) {
+  ConversionSettings* s = gConvSettings;
+  *usedValue = false;
+  struct Flag {
+    const char* name;
+    uint8_t* field;
+    uint8_t bit;
+    bool on;
+  };
+  const Flag flags[] = {
+      {"--uniform-weight", &s->methodFlags, Method::uniformWeight, true},
+      {"--no-uniform-weight", &s->methodFlags, Method::uniformWeight, false},
+      {"--reverse", &s->methodFlags, Method::reverseImage, true},
+      {"--white-lines", &s->optionFlags, Option::whiteLines, true},
+      {"--separate-shapes", &s->optionFlags, Option::separateShapes, true},
+  };
+  for (const Flag& f : flags) {
+    if (arg != f.name) continue;
+    *f.field = static_cast<uint8_t>(f.on ? *f.field | f.bit : *f.field & ~f.bit);
+    return 1;
+  }
+  struct Value {
+    const char* name;
+    int scale, lo, hi;
+    const char* range;
+  };
+  const Value values[] = {
+      {"--tolerance", 10, 1, 5, "1.0 to 5.0"},     {"--noise", 100, 1, 80, "1 to 80"},
+      {"--thinning", 100, 0, 20, "0 to 20"},        {"--line-weight", 100, 0, 12, "0 to 12"},
+      {"--straight-to-curved", 10, 1, 5, "1.0 to 5.0"},
+  };
+  bool isValue = arg == "--method" || arg == "-m" || arg == "--line-type";
+  for (const Value& v : values) isValue = isValue || arg == v.name;
+  if (!isValue) return 0;
+  if (!value) return BadUsage("%s needs a value", arg.c_str());
+  *usedValue = true;
+  if (arg == "--method" || arg == "-m") {
+    uint8_t methods = 0;
+    std::string list = std::string(value) + ",";
+    for (size_t start = 0, comma; (comma = list.find(',', start)) != std::string::npos; start = comma + 1) {
+      std::string m = Lower(list.substr(start, comma - start));
+      if (m == "outline") methods |= Method::outline;
+      else if (m == "centerline") methods |= Method::centerline;
+      else if (m == "lines") methods |= Method::lineRecognition;
+      else return BadUsage("unknown method '%s' (outline, centerline, lines)", m.c_str());
+    }
+    s->methodFlags = static_cast<uint8_t>(
+        (s->methodFlags & ~(Method::outline | Method::centerline | Method::lineRecognition)) | methods);
+    return 1;
+  }
+  if (arg == "--line-type") {
+    std::string t = Lower(value);
+    if (t == "both") s->lineType = 0;
+    else if (t == "curved") s->lineType = 1;
+    else if (t == "straight") s->lineType = 2;
+    else return BadUsage("unknown line type '%s' (both, curved, straight)", value);
+    return 1;
+  }
+  for (const Value& v : values) {
+    if (arg != v.name) continue;
+    int32_t scaled;
+    if (!ScaledValue(value, v.scale, v.lo, v.hi, &scaled)) {
+      std::string what = arg + " takes a number from " + v.range;
+      return BadUsage("%s", what.c_str());
+    }
+    if (arg == "--tolerance") s->tolerance = static_cast<int16_t>(scaled);
+    else if (arg == "--noise") s->noiseSuppression = scaled;
+    else if (arg == "--thinning") s->lineThinning = scaled;
+    else if (arg == "--line-weight") s->lineWeight = scaled;
+    else s->straightToCurved = static_cast<int16_t>(scaled);
+  }
+  return 1;
+}
+
+// Loads the presets file and starts the settings from the chosen preset.
+// Conversion options given on the command line are applied afterwards.
+int LoadPresetSettings(const Options& o) {
+  int16_t file = FileOpen(o.settingsFile.c_str(), kFileRead);
+  if (file == kNoFile) return BadUsage("cannot open the settings file '%s'", o.settingsFile.c_str());
+  bool ok = ReadPrefsFile(file, true);
+  FileClose(file);
+  if (!ok) return 2;
+  std::string name = o.preset.empty() ? LoadString(236) : o.preset;
+  int index = FindPreset(name.c_str());
+  if (index < 0) {
+    std::string names;
+    for (int i = 0; i < PresetCount(); ++i) names += std::string(names.empty() ? "" : ", ") + PresetAt(i)->name;
+    fprintf(stderr, "tessary-cli: no preset named '%s' in %s (presets: %s)\n", name.c_str(),
+            o.settingsFile.c_str(), names.c_str());
+    return 2;
+  }
+  *gConvSettings = *PresetAt(index);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Work.
+
+// A private scratch folder, so that runs side by side never share the
+// conversion's scratch files.
+std::string gScratch;
+
+void MakeScratchFolder() {
+  std::string tmpl = std::string(TempFolder()) + "tessary-cli-XXXXXX";
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back(0);
+  if (mkdtemp(buf.data())) gScratch = std::string(buf.data()) + "/";
+  memset(gPrefs->scratchFolder, 0, sizeof gPrefs->scratchFolder);
+  CopyName(gPrefs->scratchFolder, gScratch.empty() ? TempFolder() : gScratch.c_str());
+}
+
+void RemoveScratchFolder() {
+  if (gScratch.empty()) return;
+  DeleteScratchStores();
+  DeleteStaleScratchFiles(gScratch.c_str());
+  FileDelete((gScratch + "clptmp").c_str());
+  rmdir(gScratch.c_str());
+}
+
+const char* StatusText(int status) {
+  switch (status) {
+    case kItemSaved: return "saved";
+    case kItemSkipped: return "skipped: the art file exists (use --replace)";
+    case kItemOpenFailed: return "not converted: the image could not be opened or read";
+    case kItemNoArt: return "not saved: no paths found";
+    case kItemSaveFailed: return "not saved: the art could not be written";
+    case kItemStopped: return "stopped";
+    default: return "not converted: the output name is too long";
+  }
+}
+
+// A path as the user typed it: inputs without a folder are listed as "./".
+const char* Shown(const char* path) { return strncmp(path, "./", 2) == 0 ? path + 2 : path; }
+
+void ItemDone(const BatchItemReport& r) {
+  if (r.status != kItemSaved) ++gFailures;
+  if (r.status == kItemSaved) Note("%s -> %s\n", Shown(r.source), Shown(r.output));
+  else Note("%s: %s\n", Shown(r.source), StatusText(r.status));
+}
+
+int gSelectCalls = 0;
+int CliSelect() {
+  // The list is built from the command line; after a stop or a Cancel the
+  // entries left are reported and the run ends.
+  if (gSelectCalls++ == 0) return BatchDuplicateCheck();
+  for (int i = 0; i < BatchCount(); ++i) {
+    const BatchEntry* e = BatchEntryAt(i);
+    std::string path = std::string(e->folder) + e->name;
+    Note("%s: %s\n", Shown(path.c_str()), "not converted: the run was stopped");
+    ++gFailures;
+  }
+  return 0;
+}
+int CliDestination() { return 1; }
+void CliToolbox(bool) {}
+
+// Writes the open pixel image to `path` through the pixel image writers.
+bool SaveImage(const std::string& path) {
+  std::string ext = Extension(path);
+  int16_t kind = ext == ".rvd" ? 1 : ext == ".tif" || ext == ".tiff" ? 3 : -1;
+  if (kind < 0) {
+    fprintf(stderr, "tessary-cli: %s: the image is written as .rvd or .tif\n", path.c_str());
+    return false;
+  }
+  char kept[kNameBufferSize];
+  memcpy(kept, gImage->path, sizeof kept);
+  int16_t keptKind = gPrefs->pixelWriterKind;
+  bool ok = CopyName(gImage->path, path.c_str());
+  gPrefs->pixelWriterKind = kind;
+  ok = ok && WritePixelImage() && !gUserAbort;
+  gPrefs->pixelWriterKind = keptKind;
+  memcpy(gImage->path, kept, sizeof kept);
+  if (!ok) {
+    FileDelete(path.c_str());
+    fprintf(stderr, "tessary-cli: %s: the image could not be written\n", path.c_str());
+  }
+  return ok;
+}
+
+// One input to one named output (or only the image with --save-image).
+int ConvertOne(const Options& o) {
+  const std::string& input = o.inputs[0];
+  if (!CopyName(gImage->path, input.c_str()) ||
+      (!o.output.empty() && !CopyName(gImage->docName, o.output.c_str()))) {
+    fprintf(stderr, "tessary-cli: the file name is longer than %d characters\n", kNameBufferSize - 1);
+    return 1;
+  }
+  if (o.output.empty()) CopyName(gImage->docName, input.c_str());
+  gImage->sourceType = static_cast<int16_t>(SourceTypeFromName(input.c_str()));
+  if (!OpenDocument(nullptr)) {
+    Note("%s: %s\n", input.c_str(), StatusText(kItemOpenFailed));
+    return 1;
+  }
+  bool ok = true;
+  if (!o.saveImage.empty()) ok = SaveImage(o.saveImage);
+  if (ok && !o.output.empty()) {
+    ConvertImage(false);
+    int status;
+    if (gUserAbort) {
+      status = kItemStopped;
+    } else if (gPathCount == 0) {
+      status = kItemNoArt;
+    } else if (SaveArt(gImage->docName, 0) && !gUserAbort) {
+      status = kItemSaved;
+    } else {
+      // No partial art file is left behind.
+      FileDelete(o.output.c_str());
+      status = gUserAbort ? kItemStopped : kItemSaveFailed;
+    }
+    ok = status == kItemSaved;
+    if (ok) Note("%s -> %s\n", input.c_str(), o.output.c_str());
+    else Note("%s: %s\n", input.c_str(), StatusText(status));
+  }
+  CloseDocument();
+  return ok ? 0 : 1;
+}
+
+int ConvertBatch(const Options& o) {
+  gPrefs->flags0 = static_cast<uint8_t>(o.outputDir.empty() ? gPrefs->flags0 | PrefFlag::batchToSourceFolder
+                                                           : gPrefs->flags0 & ~PrefFlag::batchToSourceFolder);
+  gPrefs->flags1 = static_cast<uint8_t>(o.replace ? gPrefs->flags1 | PrefFlag::batchReplaceFiles
+                                                  : gPrefs->flags1 & ~PrefFlag::batchReplaceFiles);
+  if (!o.outputDir.empty()) {
+    std::string dir = o.outputDir;
+    if (dir.back() != '/') dir += '/';
+    if (dir.size() >= sizeof gDocument->batchDestFolder) return BadUsage("the output folder name is too long");
+    if (!FolderWritable(dir.c_str())) return BadUsage("cannot write into the folder '%s'", o.outputDir.c_str());
+    strcpy(gDocument->batchDestFolder, dir.c_str());
+  }
+  for (const std::string& input : o.inputs) {
+    size_t slash = input.rfind('/');
+    std::string folder = slash == std::string::npos ? "./" : input.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? input : input.substr(slash + 1);
+    if (AddBatchEntry(folder.c_str(), name.c_str())) continue;
+    bool listed = false;  // the same file named twice is converted once
+    for (int i = 0; i < BatchCount(); ++i)
+      listed = listed || (!strcmp(BatchEntryAt(i)->name, name.c_str()) &&
+                          !strcmp(BatchEntryAt(i)->folder, folder.c_str()));
+    if (!listed) {
+      Note("%s: %s\n", input.c_str(), "not converted: the name is too long");
+      ++gFailures;
+    }
+  }
+  gBatchHooks = BatchHooks{CliSelect, CliDestination, CliToolbox, ItemDone};
+  RunBatch();
+  ClearBatchList();
+  return gFailures ? 1 : 0;
+}
+
+int Run(int argc, char** argv) {
+  Options o;
+  StartRecords();
+  DefaultPrefsRecord(gPrefs);
+  InstallBackend(PlatformBackend{CliShowMessage, CliBeep, CliProgress, CliPump});
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sa_handler = OnInterrupt;
+  sigaction(SIGINT, &sa, nullptr);  // Ctrl+C is the Stop button
+  sigaction(SIGTERM, &sa, nullptr);
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+    auto take = [&](std::string* into) {
+      if (!next) return false;
+      *into = next;
+      ++i;
+      return true;
+    };
+    if (a == "-h" || a == "--help") {
+      fputs(kUsage, stdout);
+      return 0;
+    }
+    if (a == "-o" || a == "--output") {
+      if (!take(&o.output)) return BadUsage("%s needs a file name", a.c_str());
+    } else if (a == "-d" || a == "--output-dir") {
+      if (!take(&o.outputDir)) return BadUsage("%s needs a folder", a.c_str());
+    } else if (a == "-f" || a == "--format") {
+      if (!take(&o.format)) return BadUsage("%s needs a format", a.c_str());
+    } else if (a == "--save-image") {
+      if (!take(&o.saveImage)) return BadUsage("%s needs a file name", a.c_str());
+    } else if (a == "--settings") {
+      if (!take(&o.settingsFile)) return BadUsage("%s needs a file name", a.c_str());
+    } else if (a == "--preset") {
+      if (!take(&o.preset)) return BadUsage("%s needs a name", a.c_str());
+    } else if (a == "-r" || a == "--replace") {
+      o.replace = true;
+    } else if (a == "-q" || a == "--quiet") {
+      o.quiet = true;
+    } else if (a == "--downsample") {
+      o.downsample = true;
+    } else if (a == "--") {
+      for (++i; i < argc; ++i) o.inputs.push_back(argv[i]);
+    } else if (a.size() > 1 && a[0] == '-') {
+      // Conversion options are taken in a second pass, over the preset.
+      if (TakesValue(a) && next) ++i;
+    } else {
+      o.inputs.push_back(a);
+    }
+  }
+
+  // Settings: the preset first, then the conversion options over it.
+  if (!o.preset.empty() && o.settingsFile.empty()) return BadUsage("--preset needs --settings FILE");
+  if (!o.settingsFile.empty()) {
+    int r = LoadPresetSettings(o);
+    if (r) return r;
+  }
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--") break;
+    if (a == "-o" || a == "--output" || a == "-d" || a == "--output-dir" || a == "-f" || a == "--format" ||
+        a == "--save-image" || a == "--settings" || a == "--preset") {
+      ++i;
+      continue;
+    }
+    if (a.size() < 2 || a[0] != '-' || a == "-r" || a == "--replace" || a == "-q" || a == "--quiet" ||
+        a == "--downsample")
+      continue;
+    bool used = false;
+    int r = ConversionOption(a, i + 1 < argc ? argv[i + 1] : nullptr, &used);
+    if (r == 0) return BadUsage("unknown option '%s'", a.c_str());
+    if (r == 2) return 2;
+    if (used) ++i;
+  }
+  *gConvSettingsEdit = *gConvSettings;
+  if (!(gConvSettings->methodFlags & (Method::outline | Method::centerline | Method::lineRecognition)))
+    return BadUsage("no conversion method chosen");
+
+  if (o.inputs.empty()) return BadUsage("no input file");
+  bool single = !o.output.empty() || !o.saveImage.empty();
+  if (single && o.inputs.size() > 1) return BadUsage("-o and --save-image take a single INPUT");
+  if (!o.output.empty() && !o.outputDir.empty()) return BadUsage("-o and --output-dir exclude each other");
+
+  // The format: by name, else by the extension of -o.
+  std::string format = o.format;
+  if (!o.output.empty()) {
+    std::string ext = Extension(o.output);
+    std::string byExt = ext == ".qv" ? "qv" : ext == ".eps" ? "eps" : ext == ".dxf" ? "dxf" : ext == ".emf" ? "emf" : "";
+    if (byExt.empty()) return BadUsage("cannot tell the art format from '%s' (.qv .eps .dxf .emf)", o.output.c_str());
+    bool fits = format.empty() || format == byExt || (byExt == "eps" && format.rfind("eps", 0) == 0);
+    if (!fits) return BadUsage("--format %s does not match the output file's extension", format.c_str());
+    if (format.empty()) format = byExt;
+  }
+  if (format.empty()) format = "eps";
+  if (!FormatCodes(format, &gPrefs->outputFormat, &gPrefs->previewKind))
+    return BadUsage("unknown format '%s' (qv, eps, eps-bw, eps-color, dxf, emf)", format.c_str());
+  gDocument->Put(Flag::downsample2to1, o.downsample);
+
+  gQuiet = o.quiet;
+  gProgressBar = !o.quiet && isatty(STDERR_FILENO);
+  MakeScratchFolder();
+  *gPrefsEdit = *gPrefs;
+
+  int result = single ? ConvertOne(o) : ConvertBatch(o);
+  RemoveScratchFolder();
+  return result;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  const char* input = nullptr;
-  const char* output = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    if (!strcmp(argv[i], "-h") || !strcmp(argv[i], "--help")) return Usage(stdout);
-    if (!strcmp(argv[i], "-o") && i + 1 < argc) output = argv[++i];
-    else if (argv[i][0] == '-') return Usage(stderr);
-    else if (!input) input = argv[i];
-    else return Usage(stderr);
-  }
-  if (!input || !output) return Usage(stderr);
-
-  StartProgram();
-  SetMessageEcho(EchoMessage);
-  if (!CopyName(gImage->path, input) || !CopyName(gImage->docName, output)) {
-    fprintf(stderr, "tessary-cli: the file name is longer than %d characters\n", kNameBufferSize - 1);
-    return 1;
-  }
-  gImage->sourceType = static_cast<int16_t>(SourceTypeFromName(input));
-  if (!OpenDocument(nullptr)) return 1;
-  ConvertImage(false);
-  int saved = SaveArt(gImage->docName, 0);
-  CloseDocument();
-  return saved ? 0 : 1;
-}
+int main(int argc, char** argv) { return Run(argc, argv); }

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Renders drawing.ps (our own) to a one-bit image at 200 dpi and writes it in
+# the input formats of tessary-cli with third-party tools: TIFF (netpbm,
+# then libtiff's tiffcp for PackBits), PCX (netpbm), Sun raster (netpbm) and
+# MacPaint (netpbm). The files are committed; run this only to remake them.
+set -euo pipefail
+cd "$(dirname "$0")"
+gs -q -dSAFER -dBATCH -dNOPAUSE -dEPSCrop -sDEVICE=pbmraw -r200 -sOutputFile=drawing.pbm drawing.ps
+pnmtotiff -xresolution 200 -yresolution 200 drawing.pbm > raw.tif
+tiffcp -c packbits raw.tif drawing.tif
+rm raw.tif
+ppmtopcx drawing.pbm > drawing.pcx
+pnmtorast -standard drawing.pbm > drawing.sun
+pbmtomacp drawing.pbm > drawing.pnt
