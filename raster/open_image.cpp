@@ -1,21 +1,262 @@
-// The open dispatcher (to be built): no reader exists yet, so every open
-// fails cleanly.
+// The open dispatcher: resets the per-image state, picks the reader by source
+// kind and the file's first bytes, and finishes every image the same way (row
+// geometry, art scale, polarity, pad bits, the backup hand-over). Also the Sun
+// raster and raw bitmap readers and the services all readers share.
 #include "raster/open_image.h"
 
+#include <cstring>
+
+#include "engine/conversion.h"
+#include "engine/sample_store.h"
 #include "platform/platform.h"
+#include "raster/readers.h"
 #include "shell/records.h"
 
 int32_t dataOffset = 0;
 int16_t fileRowsAreBitmap = 0;
+int32_t workBitsBytes = 0;
+int16_t padBits = 0;
+int16_t minSample = 0;
+int16_t maxSample = 255;
+uint8_t headerBuffer[kHeaderBufferSize];
 
-int OpenImage(void*) { return 0; }
+int (*gMetafileReader)(void* source) = nullptr;
+int (*gAcquireReader)(void* source) = nullptr;
 
-void FreeImageStores() {
-  FreeWorkBits();
-  FreeBackupBits();
+namespace {
+
+constexpr int kStrReadingImageData = 142;
+constexpr int kStrInsufficientMemory = 11;
+constexpr int kStrUnknownFormat = 34;
+constexpr int kStrNotOneBit = 35;
+constexpr int kStrCompressedRaster = 36;
+
+// The largest row the image record can describe: rowBits is a 16-bit value.
+constexpr int32_t kMaxRowBits = 32736;
+
+uint8_t gByteBuffer[128];
+int32_t gByteCount = 0;
+int32_t gBytePos = 0;
+
+uint32_t BigEndian32(const uint8_t* p) {
+  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+         (static_cast<uint32_t>(p[2]) << 8) | p[3];
 }
+
+int16_t LittleEndian16(const uint8_t* p) { return static_cast<int16_t>(p[0] | (p[1] << 8)); }
+
+// Reads `height` rows of `fileRowLength` bytes from dataOffset straight into
+// the working bitmap (1 = black, nothing inverted).
+int ReadRawRows(int32_t fileRowLength) {
+  if (gImage->height <= 0 || fileRowLength <= 0 || gImage->width <= 0) return ReportReadError(kStrUnknownFormat);
+  int32_t rowBytes = (fileRowLength + 3) & ~3;
+  if (rowBytes * 8 > kMaxRowBits) return ReportReadError(kStrInsufficientMemory);
+  gImage->rowBytes = static_cast<int16_t>(rowBytes);
+  gImage->rowBits = static_cast<int16_t>(rowBytes * 8);
+  gImage->rowWords = static_cast<int16_t>(rowBytes / 2);
+  // A raw header may claim more pixels than its rows hold; only the pixels
+  // the rows carry exist.
+  if (gImage->width > gImage->rowBits) gImage->width = gImage->rowBits;
+  padBits = static_cast<int16_t>(gImage->rowBits - gImage->width);
+  workBitsBytes = rowBytes * gImage->height;
+  fileRowsAreBitmap = fileRowLength == rowBytes;
+  if (FileSeek(gImage->fileHandle, dataOffset, kSeekSet) != dataOffset) return ReportReadError(kStrUnknownFormat);
+  if (AllocImageBits()) return 1;
+  for (int32_t y = 0; y < gImage->height; ++y) {
+    uint8_t* row = gWorkBits + static_cast<size_t>(y) * rowBytes;
+    // A file that ends early is refused rather than shown half blank.
+    if (FileRead(gImage->fileHandle, row, fileRowLength) != fileRowLength) return ReportReadError(kStrUnknownFormat);
+    ShowReadProgress(y + 1, gImage->height);
+    if (PollUserAbort()) return 1;
+  }
+  return 0;
+}
+
+int ReadSunRaster() {
+  gImage->sourceType = kSourceSun;
+  const uint8_t* h = headerBuffer;
+  uint32_t width = BigEndian32(h + 4), height = BigEndian32(h + 8), depth = BigEndian32(h + 12);
+  uint32_t type = BigEndian32(h + 20), mapType = BigEndian32(h + 24), mapLength = BigEndian32(h + 28);
+  if (depth != 1) return ReportReadError(kStrNotOneBit);
+  if (type != 0 && type != 1) return ReportReadError(kStrCompressedRaster);
+  if (width > static_cast<uint32_t>(kMaxRowBits) || height > 32767) {
+    return ReportReadError(width == 0 || height == 0 ? kStrUnknownFormat : kStrInsufficientMemory);
+  }
+  gImage->width = static_cast<int16_t>(width);
+  gImage->height = static_cast<int16_t>(height);
+  int32_t fileRowLength = static_cast<int32_t>((width + 15) / 16 * 2);
+  if (mapType != 0 && mapLength > 0x7FFFFFFFu - 32) return ReportReadError(kStrUnknownFormat);
+  dataOffset = 32 + static_cast<int32_t>(mapType != 0 ? mapLength : 0);
+  return ReadRawRows(fileRowLength);
+}
+
+int ReadRawBitmap() {
+  const uint8_t* h = headerBuffer;
+  int32_t fileRowLength = LittleEndian16(h + 4);
+  int32_t top = LittleEndian16(h + 6), left = LittleEndian16(h + 8);
+  int32_t bottom = LittleEndian16(h + 10), right = LittleEndian16(h + 12);
+  int32_t width = right - left, height = bottom - top;
+  if (width > 32767 || height > 32767) return ReportReadError(kStrInsufficientMemory);
+  gImage->width = static_cast<int16_t>(width > 0 ? width : 0);
+  gImage->height = static_cast<int16_t>(height > 0 ? height : 0);
+  dataOffset = 14;
+  return ReadRawRows(fileRowLength);
+}
+
+void InvertWorkBits() {
+  size_t n = static_cast<size_t>(gImage->rowBytes) * gImage->height;
+  for (size_t i = 0; i < n; ++i) gWorkBits[i] = static_cast<uint8_t>(~gWorkBits[i]);
+}
+
+void InvertGraySamples() {
+  for (int32_t y = 0; y < storeRows; ++y) {
+    uint8_t* row = SampleRow(y);
+    for (int32_t x = 0; x < storePixels; ++x) row[x] = static_cast<uint8_t>(255 - row[x]);
+  }
+}
+
+int ReadByKind(void* source) {
+  switch (gImage->sourceType) {
+    case kSourceAcquire:
+      return gAcquireReader ? gAcquireReader(source) : 1;
+    case kSourceMacPaint:
+      return ReadMacPaint();
+    case kSourcePcx:
+      return ReadPcx();
+    case kSourceMetafile:
+      return gMetafileReader ? gMetafileReader(source) : 1;
+    case kSourceRanvelle2:
+    case kSourceRanvelle3:
+      return ReadRanvelle();
+    default:
+      break;
+  }
+  if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0) return 1;
+  if (FileRead(gImage->fileHandle, headerBuffer, kHeaderBufferSize) != kHeaderBufferSize) return 1;
+  const uint8_t* h = headerBuffer;
+  if ((h[0] == 'I' && h[1] == 'I') || (h[0] == 'M' && h[1] == 'M') ||
+      (h[0] == 0xC5 && h[1] == 0xD0 && h[2] == 0xD3 && h[3] == 0xC6)) {
+    return ReadTiff();
+  }
+  if (BigEndian32(h) == 0x59A66A95u) return ReadSunRaster();
+  if (gImage->sourceType != kSourceSun) return ReportReadError(kStrUnknownFormat);
+  return ReadRawBitmap();
+}
+
+}  // namespace
 
 int ReportReadError(int id) {
   if (!gDocument->Test(Flag::batchRunning)) ShowWarning(id);
   return 1;
+}
+
+void ClearPadBits() {
+  if (!gWorkBits || gImage->width >= gImage->rowBits || gImage->width < 0) return;
+  int32_t firstByte = gImage->width >> 3;
+  uint8_t keep = static_cast<uint8_t>(0xFF00 >> (gImage->width & 7));
+  for (int32_t y = 0; y < gImage->height; ++y) {
+    uint8_t* row = gWorkBits + static_cast<size_t>(y) * gImage->rowBytes;
+    row[firstByte] &= keep;
+    for (int32_t i = firstByte + 1; i < gImage->rowBytes; ++i) row[i] = 0;
+  }
+}
+
+bool SetRowGeometry() {
+  int32_t width = gImage->width;
+  if (width <= 0 || gImage->height <= 0 || width > kMaxRowBits) return false;
+  int32_t rowBits = (width + 31) & ~31;
+  gImage->rowBits = static_cast<int16_t>(rowBits);
+  gImage->rowBytes = static_cast<int16_t>(rowBits / 8);
+  gImage->rowWords = static_cast<int16_t>(rowBits / 16);
+  padBits = static_cast<int16_t>(rowBits - width);
+  workBitsBytes = (rowBits / 8) * static_cast<int32_t>(gImage->height);
+  return true;
+}
+
+int AllocImageBits() {
+  if (!AllocWorkBits()) return ReportReadError(kStrInsufficientMemory);
+  return 0;
+}
+
+void ShowReadProgress(int32_t done, int32_t total) {
+  if (total <= 0) return;
+  int64_t percent = static_cast<int64_t>(done) * 100 / total;
+  if (percent > 100) percent = 100;
+  if (percent < 1) return;  // 0 with text would be shown as the closing call
+  ShowProgress(static_cast<int16_t>(percent), LoadString(kStrReadingImageData));
+}
+
+void EndReadProgress() { ShowProgress(0, ""); }
+
+void ByteReaderStart() {
+  gByteCount = 0;
+  gBytePos = 0;
+}
+
+int ByteReaderNext() {
+  if (gBytePos >= gByteCount) {
+    gByteCount = FileRead(gImage->fileHandle, gByteBuffer, sizeof gByteBuffer);
+    gBytePos = 0;
+    if (gByteCount <= 0) {
+      gByteCount = 0;
+      return -1;
+    }
+  }
+  return gByteBuffer[gBytePos++];
+}
+
+int OpenImage(void* source) {
+  FreeImageStores();
+  if (gUserAbort) return 0;
+
+  gImage->resolutionX = gImage->resolutionY = 300.0;
+  gArtScale = 1.0;
+  gArtScaleShift = 0;
+  gDocument->Clear(Flag::pixelSelection);
+  gDocument->Clear(Flag::wandFromMenu);
+  gDocument->Clear(Flag::wandGrow);
+  gDocument->Clear(Flag::outlineMemoryShort);
+  minSample = 0;
+  maxSample = 255;
+  padBits = 0;
+  gImage->photometric = 0;
+  gImage->samplesPerPixel = 1;
+  gImage->bitsPerSample = 1;
+  gImage->swapBytes = 0;
+  gImage->width = gImage->height = 0;
+  gImage->rowBits = gImage->rowBytes = gImage->rowWords = 0;
+  gImage->sourceRowBytes = 0;
+  dataOffset = 0;
+  fileRowsAreBitmap = 0;
+  workBitsBytes = 0;
+
+  int failed = ReadByKind(source);
+  EndReadProgress();
+  if (failed || !gWorkBits) return 0;
+
+  gImage->rowBytes = static_cast<int16_t>(gImage->rowBits / 8);
+  gImage->rowWords = static_cast<int16_t>(gImage->rowBytes / 2);
+  ComputeArtScale();
+
+  if (gImage->bitsPerSample < 2) {
+    if (gImage->photometric != 0) {
+      InvertWorkBits();
+      gImage->photometric = 0;
+      fileRowsAreBitmap = 0;
+    }
+    ClearPadBits();
+    AllocBackupBits();  // without room the backup step spools to "memtemp"
+    return SaveImageBackup() == 0 ? 1 : 0;
+  }
+  if (gImage->photometric == 0 && gImage->samplesPerPixel == 1 && SampleStoreInMemory()) {
+    InvertGraySamples();
+    gImage->photometric = 1;
+  }
+  return 1;
+}
+
+void FreeImageStores() {
+  FreeWorkBits();
+  FreeBackupBits();
+  FreeSampleStore();
 }

@@ -1,0 +1,380 @@
+// The MacPaint, PCX and Ranvelle document readers, and the PackBits decoder
+// they share with the pixel writers' tests.
+#include <cstring>
+
+#include "engine/conversion.h"
+#include "engine/sample_store.h"
+#include "platform/platform.h"
+#include "raster/open_image.h"
+#include "raster/readers.h"
+#include "shell/records.h"
+
+namespace {
+
+constexpr int kStrMemory = 11;
+constexpr int kStrUnknownFormat = 34;
+constexpr int kStrInvalidRanvelle = 233;
+constexpr int kStrUnsupportedMode = 234;
+constexpr int kStrSixteenBits = 356;
+
+// The horizontal resolution of the screen, in pixels per inch.
+constexpr int kScreenPixelsPerInch = 96;
+
+uint32_t Big32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+         p[3];
+}
+uint32_t Big16(const uint8_t* p) { return static_cast<uint32_t>(p[0] << 8 | p[1]); }
+uint32_t Little16(const uint8_t* p) { return static_cast<uint32_t>(p[0] | p[1] << 8); }
+
+bool ReadExact(void* dst, int32_t n) { return FileRead(gImage->fileHandle, dst, n) == n; }
+
+bool Skip(uint32_t n) {
+  int32_t here = FileTell(gImage->fileHandle);
+  if (here < 0 || n > static_cast<uint32_t>(0x7FFFFFFF - here)) return false;
+  int32_t to = here + static_cast<int32_t>(n);
+  return FileSeek(gImage->fileHandle, to, kSeekSet) == to && to <= FileLength(gImage->fileHandle);
+}
+
+// A block freed on every exit of a reader.
+struct Buffer {
+  uint8_t* p = nullptr;
+  bool Alloc(size_t n) {
+    p = static_cast<uint8_t*>(MemAllocPtr(n ? n : 1));
+    return p != nullptr;
+  }
+  ~Buffer() { MemFreePtr(p); }
+};
+
+// ---------------------------------------------------------------------------
+// PCX run-length input: one stream of runs cut into scan lines; a run may go
+// on into the next scan line.
+struct PcxRuns {
+  int32_t count = 0;
+  uint8_t value = 0;
+  // Fills `n` bytes; false when the data ends first.
+  bool Fill(uint8_t* dst, int32_t n) {
+    int32_t done = 0;
+    while (done < n) {
+      if (count == 0) {
+        int b = ByteReaderNext();
+        if (b < 0) return false;
+        if ((b & 0xC0) == 0xC0) {
+          count = b & 0x3F;
+          int v = ByteReaderNext();
+          if (v < 0) return false;
+          value = static_cast<uint8_t>(v);
+          continue;
+        }
+        count = 1;
+        value = static_cast<uint8_t>(b);
+      }
+      int32_t take = count < n - done ? count : n - done;
+      memset(dst + done, value, take);
+      done += take;
+      count -= take;
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+int32_t UnpackBits(const uint8_t* src, int32_t srcLength, uint8_t* dst, int32_t count) {
+  int32_t in = 0, done = 0;
+  while (done < count) {
+    if (in >= srcLength) return -1;
+    int8_t n = static_cast<int8_t>(src[in++]);
+    if (n >= 0) {
+      if (in + n + 1 > srcLength) return -1;
+      int32_t take = n + 1 < count - done ? n + 1 : count - done;
+      memcpy(dst + done, src + in, take);
+      done += take;
+      in += n + 1;
+    } else if (n != -128) {
+      if (in >= srcLength) return -1;
+      int32_t take = 1 - n < count - done ? 1 - n : count - done;
+      memset(dst + done, src[in++], take);
+      done += take;
+    }
+  }
+  return in;
+}
+
+int ReadMacPaint() {
+  gImage->width = gImage->rowBits = 576;
+  gImage->height = 720;
+  SetRowGeometry();
+  if (AllocImageBits()) return 1;
+  if (FileSeek(gImage->fileHandle, 512, kSeekSet) != 512) return ReportReadError(kStrUnknownFormat);
+  ByteReaderStart();
+  const int32_t total = 51840;
+  int32_t done = 0;
+  while (done < total) {
+    int n = ByteReaderNext();
+    if (n < 0) return ReportReadError(kStrUnknownFormat);  // the data ends before the last row
+    int8_t c = static_cast<int8_t>(n);
+    int32_t before = done;
+    if (c >= 0) {
+      for (int i = 0; i <= c; ++i) {
+        int b = ByteReaderNext();
+        if (b < 0) return ReportReadError(kStrUnknownFormat);
+        if (done < total) gWorkBits[done++] = static_cast<uint8_t>(b);
+      }
+    } else {
+      // Unlike PackBits elsewhere, -128 is a run of 129.
+      int b = ByteReaderNext();
+      if (b < 0) return ReportReadError(kStrUnknownFormat);
+      for (int i = 0; i < 1 - c && done < total; ++i) gWorkBits[done++] = static_cast<uint8_t>(b);
+    }
+    ShowReadProgress(done, total);
+    if (done / 72 != before / 72 && PollUserAbort()) return 1;
+  }
+  gImage->resolutionX = gImage->resolutionY = 72.0;
+  return 0;
+}
+
+int ReadPcx() {
+  uint8_t h[128];
+  if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0 || !ReadExact(h, 128) || h[0] != 10)
+    return ReportReadError(kStrUnknownFormat);
+  int version = h[1];
+  int bits = h[3];
+  int32_t width = static_cast<int32_t>(Little16(h + 8)) - static_cast<int32_t>(Little16(h + 4)) + 1;
+  int32_t height = static_cast<int32_t>(Little16(h + 10)) - static_cast<int32_t>(Little16(h + 6)) + 1;
+  int planes = h[65];
+  int32_t lineBytes = static_cast<int32_t>(Little16(h + 66));
+  // Layouts with a meaning: 1-bit or 8-bit single plane, three planes of
+  // 1 or 8 bits, four planes of 1 bit. Scan lines must hold the row.
+  bool layoutOk = (planes == 1 && (bits == 1 || bits == 8)) || (planes == 3 && (bits == 1 || bits == 8)) ||
+                  (planes == 4 && bits == 1);
+  if (!layoutOk || width <= 0 || height <= 0 || lineBytes < (width * bits + 7) / 8)
+    return ReportReadError(kStrUnknownFormat);
+  if (width > 32736 || height > 32767) return ReportReadError(kStrMemory);
+  int pixelBits = bits;
+  gImage->bitsPerSample = static_cast<int16_t>(planes > 1 ? 8 : bits);
+  gImage->width = static_cast<int16_t>(width);
+  gImage->height = static_cast<int16_t>(height);
+  gImage->sourceRowBytes = static_cast<int16_t>(lineBytes);
+  SetRowGeometry();
+  int32_t side = gImage->rowBits > gImage->height ? gImage->rowBits : gImage->height;
+  if (side < 11 * kScreenPixelsPerInch) side = 11 * kScreenPixelsPerInch;
+  gImage->resolutionX = gImage->resolutionY = side / 11.0;
+  if (AllocImageBits()) return 1;
+  gImage->samplesPerPixel = 1;
+
+  bool gray = gImage->bitsPerSample > 1;
+  uint8_t palette[768] = {};
+  if (gray) {
+    memcpy(palette, h + 16, 48);
+    minSample = 0;
+    maxSample = 255;
+    if (version == 5) {
+      int32_t length = FileLength(gImage->fileHandle);
+      uint8_t mark = 0;
+      if (length >= 128 + 769 && FileSeek(gImage->fileHandle, length - 769, kSeekSet) == length - 769 &&
+          ReadExact(&mark, 1) && mark == 12 && ReadExact(palette, 768))
+        gImage->samplesPerPixel = 3;
+    }
+    if (FileSeek(gImage->fileHandle, 128, kSeekSet) != 128) return ReportReadError(kStrUnknownFormat);
+    if (planes > 1) gImage->samplesPerPixel = 3;
+    gImage->sourceRowBytes = static_cast<int16_t>(width * gImage->samplesPerPixel > 32767 ? 32767 : width * gImage->samplesPerPixel);
+    if (MakeSampleStore()) return 1;
+    if (!SampleStoreInMemory()) {
+      FreeSampleStore();
+      return ReportReadError(kStrMemory);
+    }
+    gImage->zoomX = gImage->zoomY = 65536;
+  }
+  Buffer line;
+  if (!line.Alloc(static_cast<size_t>(lineBytes) * planes)) return ReportReadError(kStrMemory);
+  ByteReaderStart();
+  PcxRuns runs;
+  bool down = gDocument->Test(Flag::downsample2to1);
+  int step = gray && down ? 2 : 1;
+  int spp = gImage->samplesPerPixel;
+  for (int32_t y = 0; y < height; ++y) {
+    if (!runs.Fill(line.p, lineBytes * planes)) return ReportReadError(kStrUnknownFormat);
+    if (!gray) {
+      // PCX 1 is white: invert, and leave the rest of the row white.
+      uint8_t* row = gWorkBits + static_cast<size_t>(y) * gImage->rowBytes;
+      int32_t n = lineBytes < gImage->rowBytes ? lineBytes : gImage->rowBytes;
+      for (int32_t i = 0; i < n; ++i) row[i] = static_cast<uint8_t>(~line.p[i]);
+    } else if (!down || (y & 1)) {
+      uint8_t* row = SampleRow(down ? y >> 1 : y);
+      int32_t x = 0;
+      for (int32_t col = step - 1; row && col < width && x < storePixels; col += step, ++x) {
+        uint8_t* px = row + static_cast<size_t>(x) * spp;
+        if (planes == 1 && spp == 1) {
+          px[0] = static_cast<uint8_t>(255 - line.p[col]);
+        } else if (planes == 1) {
+          uint8_t i = line.p[col];
+          px[0] = palette[3 * i];
+          px[1] = palette[3 * i + 1];
+          px[2] = palette[3 * i + 2];
+        } else if (pixelBits == 8) {
+          for (int k = 0; k < 3; ++k) px[k] = line.p[k * lineBytes + col];
+        } else {
+          bool set[4];
+          for (int k = 0; k < planes; ++k) set[k] = (line.p[k * lineBytes + (col >> 3)] >> (7 - (col & 7))) & 1;
+          if (planes == 3) {
+            for (int k = 0; k < 3; ++k) px[k] = set[k] ? 128 : 0;
+            if (set[0] && set[1] && set[2]) px[0] = px[1] = px[2] = 192;
+          } else {
+            px[2] = set[0] ? 255 : 0;  // planes 0, 1, 2: blue, green, red
+            px[1] = set[1] ? 255 : 0;
+            px[0] = set[2] ? 255 : 0;
+          }
+        }
+      }
+    }
+    ShowReadProgress(y + 1, height);
+    if (PollUserAbort()) return 1;
+  }
+  return 0;
+}
+
+int ReadRanvelle() {
+  uint8_t h[30];
+  if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0 || !ReadExact(h, 30) || memcmp(h, "Q7PS", 4) != 0 ||
+      Big16(h + 4) != 1)
+    return ReportReadError(kStrInvalidRanvelle);
+  int32_t channels = static_cast<int32_t>(Big16(h + 12));
+  uint32_t height = Big32(h + 14), width = Big32(h + 18);
+  int32_t depth = static_cast<int32_t>(Big16(h + 22));
+  int32_t mode = static_cast<int32_t>(Big16(h + 24));
+  uint32_t colorLength = Big32(h + 26);
+  if (colorLength != 0 && mode != 2) return ReportReadError(kStrInvalidRanvelle);
+  uint8_t colorTable[768];
+  int spp;
+  switch (mode) {
+    case 0: spp = 1; break;
+    case 1: spp = 1; gImage->photometric = 1; break;
+    case 2:
+      spp = 3;
+      if (colorLength != 768 || !ReadExact(colorTable, 768)) return ReportReadError(kStrInvalidRanvelle);
+      break;
+    case 3: spp = 3; break;
+    case 4: spp = 4; break;
+    default: return ReportReadError(kStrUnsupportedMode);
+  }
+  // The channels the mode needs must be there, at a depth it can have.
+  int32_t needed = mode == 2 ? 1 : spp;
+  bool depthOk = mode == 0 ? depth == 1 : (depth == 8 || depth == 16);
+  if (channels < needed || channels > 56 || !depthOk || width == 0 || height == 0)
+    return ReportReadError(kStrInvalidRanvelle);
+  if (width > 32736 || height > 32767) return ReportReadError(kStrMemory);
+  gImage->samplesPerPixel = static_cast<int16_t>(spp);
+  gImage->bitsPerSample = static_cast<int16_t>(depth);
+  gImage->width = static_cast<int16_t>(width);
+  gImage->height = static_cast<int16_t>(height);
+  SetRowGeometry();
+  gImage->resolutionX = gImage->resolutionY = 72.0;
+
+  // Image resources: only the resolution block is used.
+  uint8_t lengthBytes[4];
+  if (!ReadExact(lengthBytes, 4)) return ReportReadError(kStrInvalidRanvelle);
+  uint32_t sectionLength = Big32(lengthBytes);
+  int32_t sectionStart = FileTell(gImage->fileHandle);
+  uint32_t used = 0;
+  while (used < sectionLength) {
+    uint8_t b[7];
+    if (!ReadExact(b, 7)) return ReportReadError(kStrInvalidRanvelle);
+    uint32_t nameBytes = b[6] | 1u;  // length byte and name together are even
+    if (!Skip(nameBytes) || !ReadExact(lengthBytes, 4)) return ReportReadError(kStrInvalidRanvelle);
+    uint32_t size = Big32(lengthBytes);
+    if (size > 0x7FFFFFF0u) return ReportReadError(kStrInvalidRanvelle);
+    size = (size + 1) & ~1u;
+    if (memcmp(b, "Q7IM", 4) == 0 && Big16(b + 4) == 1005 && size == 16) {
+      uint8_t r[16];
+      if (!ReadExact(r, 16)) return ReportReadError(kStrInvalidRanvelle);
+      double x = Big32(r) / 65536.0, y = Big32(r + 8) / 65536.0;
+      if (x > 0 && y > 0) {
+        gImage->resolutionX = x;
+        gImage->resolutionY = y;
+      }
+    } else if (!Skip(size)) {
+      return ReportReadError(kStrInvalidRanvelle);
+    }
+    used += 11 + nameBytes + size;
+  }
+  // The section's length is what counts, whatever the blocks said.
+  if (FileSeek(gImage->fileHandle, sectionStart, kSeekSet) != sectionStart || !Skip(sectionLength))
+    return ReportReadError(kStrInvalidRanvelle);
+  if (!ReadExact(lengthBytes, 4) || !Skip(Big32(lengthBytes))) return ReportReadError(kStrInvalidRanvelle);
+
+  uint8_t compressionBytes[2];
+  if (!ReadExact(compressionBytes, 2)) return ReportReadError(kStrInvalidRanvelle);
+  uint32_t compression = Big16(compressionBytes);
+  if (compression > 1) return ReportReadError(kStrInvalidRanvelle);
+  bool gray = depth > 1;
+  bool sixteen = depth == 16;
+  int32_t rowLength = gray ? static_cast<int32_t>(width) * (sixteen ? 2 : 1) : (static_cast<int32_t>(width) + 7) / 8;
+  Buffer counts, packed, rowBuf;
+  int32_t rows = static_cast<int32_t>(height);
+  int32_t channelsRead = mode == 2 ? 1 : spp;
+  if (compression == 1) {
+    size_t n = static_cast<size_t>(rows) * channels;
+    if (!counts.Alloc(2 * n)) return ReportReadError(kStrMemory);
+    if (!ReadExact(counts.p, static_cast<int32_t>(2 * n))) return ReportReadError(kStrInvalidRanvelle);
+    uint32_t largest = 0;
+    for (size_t i = 0; i < n; ++i) largest = Big16(counts.p + 2 * i) > largest ? Big16(counts.p + 2 * i) : largest;
+    if (!packed.Alloc(largest)) return ReportReadError(kStrMemory);
+  }
+  if (!rowBuf.Alloc(static_cast<size_t>(rowLength))) return ReportReadError(kStrMemory);
+  if (AllocImageBits()) return 1;
+  if (gray) {
+    gImage->sourceRowBytes = static_cast<int16_t>(width * spp > 32767 ? 32767 : width * spp);
+    if (MakeSampleStore()) return 1;
+    if (!SampleStoreInMemory()) {
+      FreeSampleStore();
+      return gUserAbort ? 1 : ReportReadError(kStrMemory);
+    }
+    gImage->zoomX = gImage->zoomY = 65536;
+  }
+  if (sixteen) {
+    gImage->bitsPerSample = 8;
+    if (!gDocument->Test(Flag::batchRunning)) ShowWarning(kStrSixteenBits);
+  }
+  bool down = gDocument->Test(Flag::downsample2to1);
+  int step = gray && down ? 2 : 1;
+  int32_t start = step - 1;
+  if (sixteen) {
+    step *= 2;
+    start *= 2;
+  }
+  int32_t total = rows * channelsRead;
+  for (int32_t c = 0; c < channelsRead; ++c) {
+    for (int32_t y = 0; y < rows; ++y) {
+      uint8_t* dst = gray ? rowBuf.p : gWorkBits + static_cast<size_t>(y) * gImage->rowBytes;
+      if (compression == 1) {
+        int32_t n = static_cast<int32_t>(Big16(counts.p + 2 * (static_cast<size_t>(c) * rows + y)));
+        if (!ReadExact(packed.p, n) || UnpackBits(packed.p, n, dst, rowLength) < 0)
+          return ReportReadError(kStrInvalidRanvelle);
+      } else if (!ReadExact(dst, rowLength)) {
+        return ReportReadError(kStrInvalidRanvelle);
+      }
+      if (gray && (!down || (y & 1))) {
+        uint8_t* row = SampleRow(down ? y >> 1 : y);
+        int32_t x = 0;
+        for (int32_t i = start; row && i < rowLength && x < storePixels; i += step, ++x) {
+          uint8_t* px = row + static_cast<size_t>(x) * spp;
+          if (mode == 2) {
+            uint8_t v = rowBuf.p[i];
+            px[0] = colorTable[v];
+            px[1] = colorTable[256 + v];
+            px[2] = colorTable[512 + v];
+          } else {
+            px[c] = rowBuf.p[i];
+          }
+        }
+        // The document stores ink amounts inverted.
+        if (mode == 4 && c == 3 && row)
+          for (int32_t i = 0; i < storeRowLength; ++i) row[i] = static_cast<uint8_t>(~row[i]);
+      }
+      ShowReadProgress(c * rows + y + 1, total);
+      if (PollUserAbort()) return 1;
+    }
+  }
+  return 0;
+}
