@@ -1,7 +1,596 @@
-// Curve fitter (to be built).
+// The curve fitter. Starting at each vertex, a cubic is extended over as
+// many following vertices as the rules allow (corners, long edges, the band
+// test against the mask, sharp turns); spans that cannot be curves become
+// straight segments. One path per object goes to the path store.
+#include "engine/fitter.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "art/pathstore.h"
 #include "engine/conversion.h"
+#include "engine/linerec.h"
+#include "engine/polygon.h"
+#include "engine/settings.h"
+#include "engine/tracer.h"
+#include "shell/records.h"
 
 int16_t inkFlag = 0;
-void ComputeFittingParameters() {}
-void ComputeCornerAngles() {}
-void FitObject() {}
+int32_t polygonTolerance = 64;
+double curveTolerance = 81920;
+int32_t junctionSnapLimit = 30;
+int32_t longestCurvedEdge = 2500;
+int16_t erosionCount = 1;
+int32_t polygonRotation = 0;
+int16_t pathOpenState = 0;
+
+// The span's end vertex snaps to a junction and neither neighbour lies
+// closer to it: the curve must end there.
+bool HasJunctionStop(int32_t end);
+
+namespace {
+
+constexpr double kNoPen = 123456.789;
+
+struct Pt {
+  double x, y;
+};
+
+struct Fit {
+  int lineType;
+  bool rotated;
+  int32_t rotK;
+  bool emitted;
+  bool uniform;
+  double weightSum;
+  int32_t weightCount;
+  // Full chain offsets: a cache for walking forward.
+  int32_t cacheIndex;
+  int32_t cacheFull;
+  std::vector<uint8_t> met;
+};
+
+Fit gFit;
+
+int32_t FullOffset(int32_t index) {
+  if (index < gFit.cacheIndex) {
+    gFit.cacheIndex = 0;
+    gFit.cacheFull = UnwrapOffset(0, GetVertex(0).chainOffset);
+  }
+  while (gFit.cacheIndex < index) {
+    ++gFit.cacheIndex;
+    gFit.cacheFull = UnwrapOffset(gFit.cacheFull, GetVertex(gFit.cacheIndex).chainOffset);
+  }
+  return gFit.cacheFull;
+}
+
+bool Exists(int32_t index) { return GetVertex(index).x >= 0; }
+
+Pt At(int32_t index) {
+  VertexRecord v = GetVertex(index);
+  return {static_cast<double>(v.x), static_cast<double>(v.y)};
+}
+
+bool Same(const VertexRecord& a, const VertexRecord& b) { return a.x == b.x && a.y == b.y; }
+
+int32_t CappedVec(int32_t dx, int32_t dy) { return CappedSquare(dx) + CappedSquare(dy); }
+
+// --- Chain thirds --------------------------------------------------------------
+
+// The chain's length from vertex i to vertex i + b (2378 per straight step,
+// 3363 per diagonal) and its points at one and two thirds of that length.
+double ChainThirds(int32_t i, int32_t b, Pt* q1, Pt* q2) {
+  int32_t o0 = FullOffset(i), o1 = FullOffset(i + b);
+  double total = 0;
+  for (int32_t o = o0; o < o1; ++o) {
+    uint8_t c = ChainByte(o);
+    if (c > 7) continue;
+    total += (c & 1) ? 2378 : 3363;
+  }
+  VertexRecord v = GetVertex(i);
+  double x = v.x, y = v.y, acc = 0;
+  double t1 = total / 3, t2 = 2 * total / 3;
+  *q1 = {x, y};
+  *q2 = {x, y};
+  bool have1 = false;
+  for (int32_t o = o0; o < o1; ++o) {
+    uint8_t c = ChainByte(o);
+    if (c > 7) continue;
+    double w = (c & 1) ? 2378 : 3363;
+    if (!have1 && acc + w >= t1) {
+      double f = (t1 - acc) / w;
+      *q1 = {x + f * kStepX[c], y + f * kStepY[c]};
+      have1 = true;
+    }
+    if (acc + w >= t2) {
+      double f = (t2 - acc) / w;
+      *q2 = {x + f * kStepX[c], y + f * kStepY[c]};
+      break;
+    }
+    acc += w;
+    x += kStepX[c];
+    y += kStepY[c];
+  }
+  return total;
+}
+
+Pt Bezier(const Pt p[4], double t) {
+  double s = 1 - t;
+  double a = s * s * s, b = 3 * t * s * s, c = 3 * t * t * s, d = t * t * t;
+  return {a * p[0].x + b * p[1].x + c * p[2].x + d * p[3].x, a * p[0].y + b * p[1].y + c * p[2].y + d * p[3].y};
+}
+
+// The band test: every sample of the curve lies on a black mask pixel, and
+// every interior vertex of the span is passed closely.
+bool BandTest(const Pt p[4], double length, int32_t i, int32_t b) {
+  double step = length > 0 ? 11890.0 / length : 0.1;
+  if (step > 0.1) step = 0.1;
+  int32_t interior = b - 1;
+  gFit.met.assign(static_cast<size_t>(interior > 0 ? interior : 0), 0);
+  std::vector<Pt> verts;
+  verts.reserve(static_cast<size_t>(interior > 0 ? interior : 0));
+  for (int32_t k = 1; k < b; ++k) verts.push_back(At(i + k));
+  int32_t unmet = interior > 0 ? interior : 0;
+  for (int32_t k = 1;; ++k) {
+    double t = k * step;
+    if (t >= 1) break;
+    Pt q = Bezier(p, t);
+    if (!GetPixel(maskBits, static_cast<int>(q.x + 0.5), static_cast<int>(q.y + 0.5))) return false;
+    for (int32_t m = 0; m < interior && unmet > 0; ++m) {
+      if (gFit.met[static_cast<size_t>(m)]) continue;
+      double dx = q.x - verts[static_cast<size_t>(m)].x, dy = q.y - verts[static_cast<size_t>(m)].y;
+      // The curve tolerance is a squared distance in 16.16 fixed point.
+      if (dx * dx < 25 && (dx * dx + dy * dy) * 65536.0 < curveTolerance) {
+        gFit.met[static_cast<size_t>(m)] = 1;
+        --unmet;
+      }
+    }
+  }
+  return unmet == 0;
+}
+
+// --- Self-approach rule ----------------------------------------------------------
+
+// Whether the edge from vertex a to a + 1 runs back over the part of the
+// polygon already done (centerlining, once the polygon has been rotated).
+bool SelfApproach(int32_t a, int32_t current) {
+  if (tracingMode != 1 || !gFit.rotated) return false;
+  VertexRecord s = GetVertex(a), e = GetVertex(a + 1);
+  if (s.x < 0 || e.x < 0) return false;
+  int32_t ex = e.x - s.x, ey = e.y - s.y;
+  int64_t l2 = static_cast<int64_t>(ex) * ex + static_cast<int64_t>(ey) * ey;
+  if (l2 == 0) return false;
+  int64_t lim = l2 / 8 + 1 < 10 ? l2 / 8 + 1 : 10;
+  bool mainX = std::abs(ex) > std::abs(ey);
+  int sign = mainX ? (ex > 0 ? 1 : -1) : (ey > 0 ? 1 : -1);
+  auto along = [mainX](const VertexRecord& v) { return mainX ? v.x : v.y; };
+  auto deviation = [&](const VertexRecord& p, int64_t d) {
+    double cross = static_cast<double>(ex) * (p.y - s.y) - static_cast<double>(ey) * (p.x - s.x);
+    return 64.0 * cross * cross / static_cast<double>(d);
+  };
+  int32_t last = current < a ? current : a;
+  for (int32_t pi = gFit.rotK; pi < last; ++pi) {
+    VertexRecord p = GetVertex(pi);
+    VertexRecord prevN = p;
+    for (int32_t ni = pi + 1;; ++ni) {
+      VertexRecord n = GetVertex(ni);
+      if (n.x < 0 || Same(n, p) || ni > a) break;
+      int32_t qEP = CappedVec(e.x - p.x, e.y - p.y);
+      int32_t qSN = CappedVec(s.x - n.x, s.y - n.y);
+      if (qEP + qSN <= lim) return true;
+      if (qSN < 11) {
+        int64_t sp = static_cast<int64_t>(s.x - p.x) * (s.x - p.x) + static_cast<int64_t>(s.y - p.y) * (s.y - p.y);
+        int64_t d = l2 > sp ? l2 : sp;
+        if (qSN <= (d + 8) / 16 && deviation(p, d) <= 800) {
+          if ((along(p) - along(e)) * sign > 0) return true;
+          if (ni == pi + 1) return false;
+          return CappedVec(p.x - prevN.x, p.y - prevN.y) <= 10;
+        }
+      }
+      if (qEP > 10) break;
+      int64_t en = static_cast<int64_t>(e.x - n.x) * (e.x - n.x) + static_cast<int64_t>(e.y - n.y) * (e.y - n.y);
+      int64_t d = l2 > en ? l2 : en;
+      if ((d + 8) / 16 < qEP || deviation(n, d) > 800) break;
+      if ((along(n) - along(s)) * sign < 0) return true;
+      if ((along(n) - along(e)) * sign >= 0) break;
+      prevN = n;
+    }
+  }
+  return false;
+}
+
+// --- Rotation --------------------------------------------------------------------
+
+// Appends the first k vertices after the first to the end of the list, and
+// the chain codes up to the new last vertex after the chain's end, so that
+// the path can start at vertex k and take the first edges in at its close.
+void Rotate(int32_t k) {
+  if (k <= 0 || gFit.rotated) return;
+  int32_t n = vertexCount;
+  int32_t endFull = FullOffset(k);
+  int32_t shift = chainCodes;  // the copied codes start where the end mark was
+  for (int32_t j = 1; j <= k; ++j) {
+    VertexRecord v = GetVertex(j);
+    v.chainOffset = static_cast<uint16_t>(v.chainOffset + shift);
+    PutVertex(n - 1 + j, v);
+  }
+  VertexRecord end{-1, -1, 0, 0};
+  PutVertex(n + k, end);
+  vertexCount = n + k;
+  for (int32_t o = kChainHeader; o < endFull; ++o) SetChainByte(o + shift, ChainByte(o));
+  SetChainByte(endFull + shift, kChainEnd);
+  gFit.cacheIndex = 0;
+  gFit.cacheFull = UnwrapOffset(0, GetVertex(0).chainOffset);
+  gFit.rotated = true;
+  gFit.rotK = k;
+  polygonRotation = k;
+}
+
+// --- Emitting ----------------------------------------------------------------------
+
+void Snap(int32_t index) {
+  if (tracingMode != 0) SnapToJunction(index);
+}
+
+// Applies a measured thickness: centerlining starts a new path when the
+// weight changes by more than 0.2; the shared-boundary mode only averages.
+void ApplyThickness(double t) {
+  if (tracingMode == -1) {
+    gFit.weightSum += t;
+    ++gFit.weightCount;
+    return;
+  }
+  if (std::fabs(t - currentLineWeight) > 0.2) {
+    if (pathOpenState == 1) pathOpenState = 0;
+    currentLineWeight = t;
+    double resY = gImage->resolutionY > 0 ? gImage->resolutionY : 300;
+    curStrokeWidth = t * 300 / resY;
+  }
+}
+
+bool MeasureWeights() { return tracingMode != 0 && !colorMode && !gFit.uniform; }
+
+// Opens a path at (x, y) when none is open. False on an abort.
+bool OpenPath(double x, double y) {
+  if (pathOpenState == 1) return true;
+  penX = x;
+  penY = y;
+  BeginPath();
+  if (gUserAbort) return false;
+  pathOpenState = 1;
+  gFit.emitted = true;
+  return true;
+}
+
+void WidenBounds(const Pt& p) {
+  PathRecord* r = gCurrentPath;
+  if (!r) return;
+  int32_t x = static_cast<int32_t>(p.x * gArtScale), y = static_cast<int32_t>(p.y * gArtScale);
+  if (x - 5 < r->bounds[0]) r->bounds[0] = x - 5;
+  if (x + 5 > r->bounds[2]) r->bounds[2] = x + 5;
+  if (y - 5 < r->bounds[1]) r->bounds[1] = y - 5;
+  if (y + 5 > r->bounds[3]) r->bounds[3] = y + 5;
+}
+
+void EmitCurve(int32_t i, int32_t a, const Pt& c1, const Pt& c2, const Pt& q1, const Pt& q2) {
+  Pt p0;
+  if (pathOpenState == 1) {
+    p0 = {penX, penY};
+  } else {
+    Snap(i);
+    p0 = At(i);
+  }
+  Snap(i + a);
+  Pt p3 = At(i + a);
+  if (p0.x == p3.x && p0.y == p3.y) return;
+  if (MeasureWeights()) {
+    double t1 = StrokeThickness(static_cast<int>(q1.x + 0.5), static_cast<int>(q1.y + 0.5), 0);
+    double t2 = StrokeThickness(static_cast<int>(q2.x + 0.5), static_cast<int>(q2.y + 0.5), 0);
+    ApplyThickness(std::fabs(t1 - t2) <= 0.5 ? (t1 + t2) / 2 : (t1 < t2 ? t1 : t2));
+  }
+  if (!OpenPath(p0.x, p0.y)) return;
+  ctrl1X = c1.x;
+  ctrl1Y = c1.y;
+  ctrl2X = c2.x;
+  ctrl2Y = c2.y;
+  penX = p3.x;
+  penY = p3.y;
+  AddPathPoint(1);
+  for (int32_t k = 1; k < a; ++k) WidenBounds(At(i + k));
+}
+
+// A straight segment from vertex u to vertex u + 1.
+void EmitLine(int32_t u, int lineType) {
+  int32_t v = u + 1;
+  Snap(u);
+  Snap(v);
+  Pt a = At(u), b = At(v);
+  double dx = b.x - a.x, dy = b.y - a.y;
+  if (dx == 0 && dy == 0) return;
+  if (tracingMode == 1 && std::fabs(dx) <= 1 && std::fabs(dy) <= 1 &&
+      (pathOpenState != 1 || SelfApproach(u, u)))
+    return;
+  if (MeasureWeights()) {
+    double t1 = StrokeThickness(static_cast<int>(a.x + dx / 3 + 0.5), static_cast<int>(a.y + dy / 3 + 0.5), 2);
+    double t2 = StrokeThickness(static_cast<int>(a.x + 2 * dx / 3 + 0.5), static_cast<int>(a.y + 2 * dy / 3 + 0.5), 2);
+    ApplyThickness((t1 + t2) / 2);
+  }
+  if (!OpenPath(a.x, a.y)) return;
+  if (lineType == 1) {
+    ctrl1X = a.x + dx / 3;
+    ctrl1Y = a.y + dy / 3;
+    ctrl2X = a.x + 2 * dx / 3;
+    ctrl2Y = a.y + 2 * dy / 3;
+    penX = b.x;
+    penY = b.y;
+    AddPathPoint(1);
+    return;
+  }
+  if (tracingMode == 0 && GetVertex(v).angle == 0 && Exists(v + 1)) {
+    // A spike: the outline turns straight back, so the way out and the way
+    // back are kept one pixel apart.
+    double len = std::sqrt(dx * dx + dy * dy);
+    double nx = dy / len, ny = -dx / len;
+    penX = a.x + nx;
+    penY = a.y + ny;
+    AddPathPoint(0);
+    penX = b.x + nx;
+    penY = b.y + ny;
+    AddPathPoint(0);
+  }
+  if (gConvSettings->methodFlags & Method::lineRecognition) {
+    int16_t ux = static_cast<int16_t>(a.x), uy = static_cast<int16_t>(a.y);
+    int16_t vx = static_cast<int16_t>(b.x), vy = static_cast<int16_t>(b.y);
+    int16_t h0, v0, h1, v1;
+    int f0 = LineEndTest(ux, uy, &h0, &v0), f1 = LineEndTest(vx, vy, &h1, &v1);
+    bool horizontal = (f0 & f1 & 1) && h0 == h1 && uy != vy;
+    bool vertical = (f0 & f1 & 2) && v0 == v1 && ux != vx;
+    if (horizontal || vertical) {
+      int moved = StraightenSegment(&ux, &uy, &vx, &vy);
+      if (moved == 1)
+        SetLastPoint(static_cast<int16_t>(ux * gArtScale), static_cast<int16_t>(uy * gArtScale));
+      b = {static_cast<double>(vx), static_cast<double>(vy)};
+    }
+  }
+  penX = b.x;
+  penY = b.y;
+  AddPathPoint(0);
+}
+
+// The span search from vertex i: the accepted span (in edges) and its curve.
+int32_t SearchSpan(int32_t i, int lineType, Pt curve[4], Pt* q1Out, Pt* q2Out) {
+  int32_t a = lineType == 1 ? 0 : 1;
+  int32_t b = a + 1;
+  Pt p[4];
+  p[0] = At(i);
+  const bool lineRec = (gConvSettings->methodFlags & Method::lineRecognition) != 0;
+  while (Exists(i + b)) {
+    VertexRecord vb = GetVertex(i + b), vprev = GetVertex(i + b - 1);
+    if (Same(vb, vprev)) {
+      ++b;
+      continue;
+    }
+    if (lineType == 2) break;
+    if (lineType == 0) {
+      bool straight = false;
+      for (int32_t k = 1; k < b && !straight; ++k) straight = GetVertex(i + k).angle < 100;
+      for (int32_t k = 0; k < b && !straight; ++k) {
+        VertexRecord s = GetVertex(i + k), e = GetVertex(i + k + 1);
+        int64_t dx = e.x - s.x, dy = e.y - s.y;
+        straight = dx * dx + dy * dy > longestCurvedEdge;
+      }
+      if (straight) break;
+    }
+    if (a > 0) {
+      int32_t end = i + a;
+      if (tracingMode == 1 && HasJunctionStop(end)) break;
+      if (SelfApproach(end, i)) break;
+      if (lineRec) {
+        VertexRecord ve = GetVertex(end);
+        int16_t h, v;
+        if (LineEndTest(ve.x, ve.y, &h, &v)) break;
+      }
+    }
+    p[3] = {static_cast<double>(vb.x), static_cast<double>(vb.y)};
+    Pt q1, q2;
+    double length = ChainThirds(i, b, &q1, &q2);
+    p[1] = {3 * q1.x - p[0].x / 1.2 + p[3].x / 3 - 1.5 * q2.x, 3 * q1.y - p[0].y / 1.2 + p[3].y / 3 - 1.5 * q2.y};
+    p[2] = {3 * q2.x - p[3].x / 1.2 + p[0].x / 3 - 1.5 * q1.x, 3 * q2.y - p[3].y / 1.2 + p[0].y / 3 - 1.5 * q1.y};
+    if (!BandTest(p, length, i, b)) break;
+    if (b > 2 && Exists(i + b + 1)) {
+      int turn = CornerAngle(p[0].x, p[0].y, p[0].x + (p[1].x - p[0].x), p[0].y + (p[1].y - p[0].y),
+                             p[0].x + (p[1].x - p[0].x) + (p[3].x - p[2].x),
+                             p[0].y + (p[1].y - p[0].y) + (p[3].y - p[2].y));
+      if (turn < 110) break;
+    }
+    a = b;
+    for (int k = 0; k < 4; ++k) curve[k] = p[k];
+    *q1Out = q1;
+    *q2Out = q2;
+    ++b;
+  }
+  return a;
+}
+
+}  // namespace
+
+bool HasJunctionStop(int32_t end) {
+  VertexRecord before = GetVertex(end);
+  if (!SnapToJunction(end)) return false;
+  VertexRecord j = GetVertex(end);
+  auto dist = [&j](const VertexRecord& v) { return CappedVec(v.x - j.x, v.y - j.y); };
+  int32_t own = dist(before);
+  bool prevCloser = end > 0 && dist(GetVertex(end - 1)) < own;
+  bool nextCloser = Exists(end + 1) && dist(GetVertex(end + 1)) < own;
+  return !prevCloser && !nextCloser;
+}
+
+int DirectionDegrees(double dx, double dy) {
+  if (dx == 0) return dy > 0 ? 90 : -90;
+  return static_cast<int>(std::atan2(dy, dx) * 57.29577951);
+}
+
+int CornerAngle(double ux, double uy, double vx, double vy, double wx, double wy) {
+  int d = DirectionDegrees(vx - ux, vy - uy) - DirectionDegrees(wx - vx, wy - vy);
+  if (d > 180) d -= 360;
+  if (d < -180) d += 360;
+  return 180 - std::abs(d);
+}
+
+double StrokeThickness(int x, int y, int extra) {
+  int steps = 2 * ThinningSteps(gConvSettings);
+  int count = 11 + extra;
+  for (int i = 1; i <= steps && 8 * i < count; ++i)
+    for (int d = 0; d < 8; ++d) count += TemplatePixel(x + i * kStepX[d], y + i * kStepY[d]);
+  return (count - 7 - extra) / 16.0;
+}
+
+void ComputeFittingParameters() {
+  const ConversionSettings* s = gConvSettings;
+  double sum = gImage->resolutionX + gImage->resolutionY;
+  double r = sum > 0 ? std::sqrt(sum / 600) : 1;
+  int32_t p = static_cast<int32_t>((s->tolerance * 0.04 + 0.8) * r * 64);
+  polygonTolerance = p > 64 ? p : 64;
+  double c = std::trunc((s->tolerance * 0.025 + 1.75) * r * 65536);
+  curveTolerance = c > 81920 ? c : 81920;
+  junctionSnapLimit = static_cast<int32_t>(30 * r);
+  double m = 50 * r * std::pow(1.07177, s->straightToCurved - 10);
+  double e = std::trunc(m * m);
+  longestCurvedEdge = e > 400 ? (e > 2e9 ? 2000000000 : static_cast<int32_t>(e)) : 400;
+  erosionCount = gImage->resolutionY <= 200 ? 1 : 2;
+}
+
+void ComputeCornerAngles() {
+  int32_t n = vertexCount;
+  if (n <= 0) return;
+  if (n == 1) {
+    VertexRecord v = GetVertex(0);
+    v.angle = 180;
+    PutVertex(0, v);
+    return;
+  }
+  VertexRecord prev = GetVertex(n >= 2 ? n - 2 : 0);
+  VertexRecord cur = GetVertex(0);
+  int16_t first = 0;
+  for (int32_t i = 0; i < n - 1; ++i) {
+    VertexRecord next = GetVertex(i + 1);
+    cur.angle = static_cast<int16_t>(CornerAngle(prev.x, prev.y, cur.x, cur.y, next.x, next.y));
+    if (i == 0) first = cur.angle;
+    PutVertex(i, cur);
+    prev = cur;
+    cur = next;
+  }
+  cur.angle = first;
+  PutVertex(n - 1, cur);
+}
+
+void FitObject() {
+  const ConversionSettings* s = gConvSettings;
+  int lineType = s->lineType;
+  if (lineType < 0 || lineType > 2) lineType = 0;
+  gFit.lineType = lineType;
+  gFit.rotated = false;
+  gFit.rotK = 0;
+  gFit.emitted = false;
+  gFit.uniform = (s->methodFlags & Method::uniformWeight) != 0;
+  gFit.weightSum = 0;
+  gFit.weightCount = 0;
+  gFit.cacheIndex = 0;
+  gFit.cacheFull = UnwrapOffset(0, GetVertex(0).chainOffset);
+  polygonRotation = 0;
+  pathOpenState = 0;
+  penX = kNoPen;
+  penY = 0;
+  if (vertexCount <= 0) return;
+
+  // Paint of the object's path.
+  if (colorMode) {
+    curFillColor = inkFlag == 1 ? currentAreaColor : backgroundAreaColor;
+  } else if (tracingMode == 0) {
+    int white = (s->optionFlags & Option::whiteLines) ? 1 : 0;
+    if (inkFlag == white) {
+      curFillColor = 0;
+      curFillKind = kPaintWhite;
+    } else {
+      curFillColor = 0xFF000000u;
+      curFillKind = kPaintBlack;
+    }
+  }
+
+  int32_t i = 0;
+  bool stopped = false;  // the self-approach rule ended the loop
+  while (!gUserAbort) {
+    if (!Exists(i) || !Exists(i + 1) || (lineType != 1 && !Exists(i + 2))) break;
+    if (i == 2 && !gFit.rotated) {
+      // Rotating after segments were emitted would draw them twice; the
+      // polygon is then taken as it is.
+      if (!gFit.emitted) Rotate(2);
+      else gFit.rotated = true;
+    }
+    if (SelfApproach(i, i)) {
+      if (pathOpenState == 1) pathOpenState = -1;
+      stopped = true;
+      break;
+    }
+    Pt curve[4], q1{0, 0}, q2{0, 0};
+    int32_t a = SearchSpan(i, lineType, curve, &q1, &q2);
+    bool isCurve = lineType == 1 ? a > 0 : a > 1;
+    if (isCurve) {
+      VertexRecord first = GetVertex(i), last = GetVertex(i + a);
+      if (i == 0 && !gFit.emitted && !Same(first, last)) {
+        // The path starts at the span's end and takes the span in at its close.
+        if (a >= 3) Rotate(a);
+        i += a;
+        continue;
+      }
+      if (i == 1 && !gFit.emitted && !gFit.rotated) {
+        if (a == 1) {
+          i += 1;
+          continue;
+        }
+        Rotate(1);
+      }
+      EmitCurve(i, a, curve[1], curve[2], q1, q2);
+      i += a;
+      continue;
+    }
+    EmitLine(i, lineType);
+    ++i;
+  }
+  (void)stopped;
+  // The rest of the polygon as straight segments.
+  while (!gUserAbort && Exists(i) && Exists(i + 1)) {
+    if (!SelfApproach(i, i)) EmitLine(i, lineType);
+    else if (pathOpenState == 1) pathOpenState = -1;
+    ++i;
+  }
+  if (gUserAbort) return;
+
+  // Tiny objects.
+  if (!gFit.emitted && vertexCount <= 2 && lineType != 1) {
+    Pt p = At(0);
+    if (MeasureWeights()) ApplyThickness(StrokeThickness(static_cast<int>(p.x), static_cast<int>(p.y), 2));
+    if (!OpenPath(p.x, p.y)) return;
+    if (tracingMode == 1) {
+      Pt q = vertexCount >= 2 ? At(1) : p;
+      if (q.x == p.x && q.y == p.y) q.x += 0.5;
+      penX = q.x;
+      penY = q.y;
+      AddPathPoint(0);
+    } else {
+      const double square[4][2] = {{1.5, 0}, {1.5, -1.5}, {0, -1.5}, {0, 0}};
+      for (const auto& d : square) {
+        penX = p.x + d[0];
+        penY = p.y + d[1];
+        AddPathPoint(0);
+      }
+    }
+  }
+  if (tracingMode == -1 && gFit.weightCount > 0 && gCurrentPath) {
+    double w = gFit.weightSum / gFit.weightCount;
+    double resY = gImage->resolutionY > 0 ? gImage->resolutionY : 300;
+    double tenths = w * 300 / resY * 10;
+    gCurrentPath->strokeWeight = static_cast<uint8_t>(tenths >= 255 ? 255 : tenths < 0 ? 0 : tenths);
+  }
+}

@@ -93,7 +93,8 @@ TEST_F(DriverTest, WhiteLinesInvertsForTheConversionAndPutsTheBitmapBack) {
 }
 
 TEST_F(DriverTest, NoPathsFoundUnlessStopped) {
-  MakeDrawing();
+  MakeBitmapImage(200, 120);  // a blank image: nothing to trace
+  gDocument->imageWindow = reinterpret_cast<WindowHandle>(this);
   ConvertImage(false);
   EXPECT_EQ(MessageIds(), std::vector<int>{131});
 
