@@ -82,6 +82,7 @@ class MainWindow : public QMainWindow {
   // Opens `path` as the new document. On failure the previous document and
   // its names stay as they were.
   bool OpenPath(const QString& path) {
+    if (gDocument->Test(Flag::busy)) return false;  // the pump lets menus run during work
     // Only ask here: the document is closed by the open itself, and only
     // once the new file could be opened.
     if (gDocument->imageWindow && (!AskSaveArt(1) || !AskSavePixelImage())) return false;
@@ -146,6 +147,7 @@ class MainWindow : public QMainWindow {
   }
 
   void OpenFromDialog() {
+    if (gDocument->Test(Flag::busy)) return;
     QString path = QFileDialog::getOpenFileName(this, QString(), QString(),
                                                 QStringLiteral("Images (*.tif *.tiff *.eps *.pcx *.pnt *.rvd *.sun);;"
                                                                "All Files (*)"));
@@ -163,7 +165,7 @@ class MainWindow : public QMainWindow {
   }
 
   void SaveAs() {
-    if (!gDocument->imageWindow || gPathCount == 0) return;
+    if (!gDocument->imageWindow || gPathCount == 0 || gDocument->Test(Flag::busy)) return;
     if (!ChooseArtName(this)) return;
     if (SaveArt(gImage->docName, 0)) gDocument->Clear(Flag::artUntitled);
     UpdateState();
