@@ -254,3 +254,35 @@ TEST_F(LineRecTest, ProgressRunsOverBothScans) {
 }
 
 }  // namespace
+
+#include "tests/engine/linerec_pbm.h"
+
+namespace {
+
+// A ruled box of a Debian manual, rendered by pdftoppm at 300 dpi: its four
+// rules (1 and 2 pixels thick) come out as one closed stroked rectangle, and
+// the text lines around it give no line at all.
+TEST_F(LineRecTest, RuledBoxOfARealManualPage) {
+  const std::string pdf = "/usr/share/doc/shared-mime-info/shared-mime-info-spec.pdf";
+  std::string out = PathIn("page");
+  if (!RunTool("pdftoppm -mono -r 300 -f 4 -l 4 -x 450 -y 2300 -W 1900 -H 450 '" + pdf + "' '" + out + "'"))
+    GTEST_SKIP() << "pdftoppm or the manual is missing";
+  ASSERT_TRUE(LoadPbm(out + "-04.pbm", 300));
+  gConvSettings->methodFlags = Method::lineRecognition;
+  RecognizeLines();
+  OutputLines();
+  ASSERT_EQ(gPathCount, 1);
+  auto a = Anchors(0);
+  ASSERT_EQ(a.size(), 5u);
+  // The rules lie at rows 114 and 302..303, columns 90 and 1793..1794.
+  auto near = [](int v, int want) { return v >= want - 2 && v <= want + 2; };
+  EXPECT_TRUE(near(a[0].first, 90) && near(a[0].second, 114)) << a[0].first << "," << a[0].second;
+  EXPECT_TRUE(near(a[2].first, 1793) && near(a[2].second, 302)) << a[2].first << "," << a[2].second;
+  EXPECT_EQ(a[4], a[0]);
+  EXPECT_FALSE(gPaths[0].pathFlags & PathFlag::openPath);
+  // Measured weight: the average of 1- and 2-pixel rules, 2 pixels = 0.48 pt.
+  EXPECT_GE(gPaths[0].strokeWeight, 2);
+  EXPECT_LE(gPaths[0].strokeWeight, 5);
+}
+
+}  // namespace
