@@ -1,0 +1,147 @@
+// The open dispatcher: detection by extension and contents, the Sun raster
+// and raw bitmap readers, art scale, pad bits, the backup hand-over,
+// progress, cancel, and silence during a batch.
+#include "engine/conversion.h"
+#include "tests/raster/raster_helpers.h"
+
+namespace {
+
+class OpenImageTest : public TessTest {
+ protected:
+  void TearDown() override {
+    CloseDocument();
+    TessTest::TearDown();
+  }
+};
+
+// A Sun raster header and rows of one-bit pixels.
+std::string SunRaster(uint32_t width, uint32_t height, uint32_t depth = 1, uint32_t type = 1,
+                      const std::string& rows = "") {
+  std::string s;
+  for (uint32_t v : {0x59A66A95u, width, height, depth, 0u, type, 0u, 0u}) PutBE(s, v, 4);
+  size_t rowLength = (width + 15) / 16 * 2;
+  return s + (rows.empty() ? std::string(rowLength * height, '\0') : rows);
+}
+
+// A raw bitmap: 4 unused bytes, then row length, top, left, bottom, right.
+std::string RawBitmap(int rowLength, int top, int left, int bottom, int right, const std::string& rows) {
+  std::string s(4, '\0');
+  for (int v : {rowLength, top, left, bottom, right}) PutLE(s, static_cast<uint32_t>(v), 2);
+  return s + rows + std::string(32, '\0');
+}
+
+TEST_F(OpenImageTest, ReaderChosenByExtensionAndContents) {
+  std::string sun = ReadFileBytes(RasterFixture("sun-bw.sun"));
+  std::string tiff = ReadFileBytes(RasterFixture("tiff-bw-none.tif"));
+  Pnm bw = ReadPnm(RasterFixture("src-bw.pbm"));
+  Pnm sunOracle = ReadPnm(RasterFixture("expect-sun-bw.pbm"));
+
+  ASSERT_TRUE(OpenAs(Dir(), sun, "a.tif"));  // Sun raster inside a ".tif"
+  EXPECT_EQ(gImage->sourceType, kSourceSun);
+  ExpectBitmapIs(sunOracle);
+  CloseDocument();
+  ASSERT_TRUE(OpenAs(Dir(), tiff, "a.sun"));  // TIFF inside a ".sun"
+  ExpectBitmapIs(bw);
+  CloseDocument();
+  ASSERT_TRUE(OpenAs(Dir(), tiff, "a.img"));  // unknown extension, TIFF contents
+  ExpectBitmapIs(bw);
+  CloseDocument();
+
+  const struct {
+    const char* name;
+    std::string bytes;
+    std::vector<int> messages;
+  } refused[] = {
+      {"a.pcx", tiff, {34}},  // never sniffed: the PCX reader refuses it
+      {"a.img", std::string(64, 'x'), {34}},
+      {"a.tif", std::string(31, 'I'), {}},  // shorter than the detection header
+      {"a.sun", ReadFileBytes(RasterFixture("sun-bw-rle.sun")), {36}},
+      {"a.sun", ReadFileBytes(RasterFixture("sun-gray.sun")), {35}},
+      {"a.sun", SunRaster(0, 4), {34}},
+      {"a.sun", RawBitmap(4, 0, 0, 0, 8, std::string(8, '\0')), {34}},  // zero height
+      {"a.sun", RawBitmap(0, 0, 0, 2, 8, std::string(8, '\0')), {34}},  // zero row length
+      {"a.sun", SunRaster(16, 8, 1, 1, std::string(10, '\xFF')), {34}},  // rows cut short
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.name + std::string(" ") + std::to_string(c.bytes.size()));
+    ClearMessageLog();
+    EXPECT_FALSE(OpenAs(Dir(), c.bytes, c.name));
+    EXPECT_EQ(MessageIds(), c.messages);
+    EXPECT_EQ(gWorkBits, nullptr);
+    EXPECT_EQ(gDocument->imageWindow, nullptr);
+  }
+}
+
+TEST_F(OpenImageTest, RawBitmapAndSunRowsLandUnchanged) {
+  // Raw: row length 3, left 2 right 20 (18 pixels), top 1 bottom 3.
+  std::string rows = "\xF0\x0F\xFF" "\x81\x42\x24";
+  ASSERT_TRUE(OpenAs(Dir(), RawBitmap(3, 1, 2, 3, 20, rows), "r.sun"));
+  EXPECT_EQ(gImage->width, 18);
+  EXPECT_EQ(gImage->height, 2);
+  EXPECT_EQ(gImage->rowBytes, 4);
+  EXPECT_EQ(gImage->rowBits, 32);
+  EXPECT_EQ(dataOffset, 14);
+  EXPECT_EQ(gWorkBits[0], 0xF0);
+  EXPECT_EQ(gWorkBits[2], 0xC0);  // pixels from 18 on are cleared
+  EXPECT_EQ(gWorkBits[4], 0x81);
+  EXPECT_EQ(fileRowsAreBitmap, 0);
+  CloseDocument();
+
+  // A Sun raster 64 pixels wide has file rows equal to the bitmap's rows.
+  ASSERT_TRUE(OpenAs(Dir(), SunRaster(64, 2, 1, 0, std::string(8, '\x55') + std::string(8, '\xAA')), "s.sun"));
+  EXPECT_EQ(fileRowsAreBitmap, 1);
+  EXPECT_EQ(dataOffset, 32);
+  EXPECT_EQ(gWorkBits[8], 0xAA);
+  EXPECT_EQ(0, memcmp(gBackupBits, gWorkBits, 16));  // handed to the backup plane
+}
+
+TEST_F(OpenImageTest, ArtScaleFollowsTheLargerSide) {
+  ASSERT_TRUE(OpenAs(Dir(), SunRaster(16001, 1), "w.sun"));
+  EXPECT_EQ(gArtScale, 1.0);
+  CloseDocument();
+  ASSERT_TRUE(OpenAs(Dir(), SunRaster(100, 100), "s.sun"));
+  EXPECT_EQ(gImage->rowBits, 128);
+  EXPECT_EQ(gArtScale, 128.0);  // 128 doubled 7 times reaches 16384
+  EXPECT_EQ(gArtScaleShift, 7);
+  EXPECT_EQ(gImage->resolutionX, 300.0);
+}
+
+uint32_t gTicks = 0;
+uint32_t FastTicks() { return gTicks += 100; }
+
+TEST_F(OpenImageTest, ProgressCancelAndBatch) {
+  ASSERT_TRUE(OpenFixture(Dir(), "tiff-gray-strips.tif"));
+  EXPECT_EQ(Progress().text, "Reading Image Data");
+  EXPECT_GT(Progress().shows, 0);
+  EXPECT_FALSE(Progress().open);
+  CloseDocument();
+
+  SetTickSource(FastTicks);
+  for (const char* file : {"tiff-gray-strips.tif", "sun-bw.sun", "pcx-rgb24.pcx", "macpaint-bw.pnt"}) {
+    SCOPED_TRACE(file);
+    gUserAbort = 0;
+    QueueEscape();
+    EXPECT_FALSE(OpenFixture(Dir(), file));
+    EXPECT_TRUE(MessageIds().empty());
+    EXPECT_EQ(gWorkBits, nullptr);
+    EXPECT_FALSE(SampleStoreMade());
+  }
+  SetTickSource(nullptr);
+  gUserAbort = 0;
+  gDocument->Set(Flag::batchRunning);
+  EXPECT_FALSE(OpenAs(Dir(), std::string(64, 'x'), "x.img"));
+  EXPECT_FALSE(OpenFixture(Dir(), "sun-bw-rle.sun"));
+  EXPECT_TRUE(MessageIds().empty());
+}
+
+TEST_F(OpenImageTest, PolarityOfBilevelImagesIsOneForBlack) {
+  // A Sun raster has no polarity of its own; a TIFF with photometric 1 is
+  // turned over (covered with the oracle files); here the pad bits too.
+  MakeBitmapImage(45, 3);
+  memset(gWorkBits, 0xFF, static_cast<size_t>(gImage->rowBytes) * 3);
+  ClearPadBits();
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 64; ++x) ASSERT_EQ(WorkPixel(x, y), x < 45 ? 1 : 0) << x;
+}
+
+}  // namespace
