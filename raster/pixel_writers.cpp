@@ -1,6 +1,7 @@
 // The pixel image writers: Ranvelle documents and TIFF files, big-endian.
 #include "raster/pixel_writers.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "engine/conversion.h"
@@ -70,13 +71,14 @@ void WriteTiff(int mode) {
   int samples = Samples();
   int32_t width = gImage->width, height = gImage->height;
   // The scale factors in 16.16; a preview is 72 pixels per inch at most.
-  int32_t stepX = 65536, stepY = 65536;
+  // The vertical factor is rounded to the nearest 16.16 step so that an
+  // exact reduction (300 rows at 72/300) yields all its rows.
+  int32_t stepY = 65536, outWidth = width;
   if (mode == 0) {
     double rx = gImage->resolutionX, ry = gImage->resolutionY;
-    if (rx > 72) stepX = static_cast<int32_t>(72 / rx * 65536);
-    if (ry > 72) stepY = static_cast<int32_t>(72 / ry * 65536);
+    if (rx > 72) outWidth = static_cast<int32_t>(ceil(width * 72.0 / rx - 1e-9));
+    if (ry > 72) stepY = static_cast<int32_t>(72 / ry * 65536 + 0.5);
   }
-  int32_t outWidth = static_cast<int32_t>((static_cast<int64_t>(width) * stepX + 65535) >> 16);
   if (outWidth < 1) outWidth = 1;
   int32_t outRowBytes = bilevel ? (outWidth + 7) / 8 : outWidth * samples;
   int32_t sourceBytes = bilevel ? 0 : width * samples;
