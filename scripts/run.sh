@@ -14,6 +14,13 @@ base="$(basename "${input%.*}")"
 eps="$root/out/$base.eps"
 png="$root/out/$base.png"
 "$root/build/bin/tessary-cli" "$@" "$input" -o "$eps"
-gs -q -dSAFER -dBATCH -dNOPAUSE -dEPSCrop -sDEVICE=png16m -r150 -sOutputFile="$png" "$eps"
+# The page is the art's bounding box (read here: the art file writes it with no
+# blank after the colon and with carriage returns, which -dEPSCrop overlooks).
+read -r w h < <(tr '\r' '\n' < "$eps" | sed -n 's/^%%BoundingBox: *0 0 \([0-9]*\) \([0-9]*\).*/\1 \2/p' | head -1)
+gs -q -dSAFER -dBATCH -dNOPAUSE -dDEVICEWIDTHPOINTS="${w:-612}" -dDEVICEHEIGHTPOINTS="${h:-792}" -dFIXEDMEDIA \
+   -sDEVICE=png16m -r150 -dGraphicsAlphaBits=4 -sOutputFile="$png" "$eps"
+# The page may be larger than the drawing (a standard paper size): keep the
+# drawing with a small margin.
+convert "$png" -strip -trim +repage -bordercolor white -border 20 "$png"
 echo "traced:   $eps"
 echo "rendered: $png"
