@@ -257,7 +257,10 @@ int16_t PathLength(const PathRecord* r, int16_t limit) {
 
 void DiscardShortPaths(int reason) {
   if (gUserAbort) return;
-  if (gPathCount < 100) {
+  // With fewer than 100 paths nothing can be gained; nor once the minimum
+  // length can grow no further (path lengths are 16-bit), which would
+  // otherwise leave the callers' retry loops spinning.
+  if (gPathCount < 100 || gMinPathLength > 32767 - 8) {
     ShowWarning(66);
     gUserAbort = 1;
     return;
@@ -401,7 +404,9 @@ bool CopyPathStore(PathStoreCopy* copy) {
 }
 
 void SwapPathStore(PathStoreCopy* copy) {
-  // The store's records move into a plain block, the copy's into the store.
+  // The store's records move into a plain block, the copy's into a new
+  // record array. Both blocks are had before anything changes, so that a
+  // failure leaves the art and the copy as they were.
   PathStoreCopy mine;
   int16_t count = LiveCount();
   if (count > 0) {
@@ -412,10 +417,23 @@ void SwapPathStore(PathStoreCopy* copy) {
   mine.count = count;
   mine.capacity = count;
   mine.selected = gDocument->selectedPathCount;
+  MemHandle incoming = kNoMem;
+  int capacity = copy->count > kGrowRecords ? copy->count : kGrowRecords;
+  if (copy->count > 0) {
+    incoming = MemAlloc(static_cast<size_t>(capacity) * sizeof(PathRecord));
+    if (incoming == kNoMem) {
+      MemFreePtr(mine.records);
+      return;
+    }
+  }
   FreeRecords();
   gPathCount = 0;
   gHiddenPathCount = 0;
-  if (copy->count > 0 && ResizeRecords(copy->count > kGrowRecords ? copy->count : kGrowRecords)) {
+  if (incoming != kNoMem) {
+    gPathsHandle = incoming;
+    gPaths = static_cast<PathRecord*>(MemLock(gPathsHandle));
+    MemUnlock(gPathsHandle);
+    gPathCapacity = static_cast<int16_t>(capacity);
     memcpy(gPaths, copy->records, static_cast<size_t>(copy->count) * sizeof(PathRecord));
     gPathCount = copy->count;
   }

@@ -428,7 +428,11 @@ bool HasJunctionStop(int32_t end) {
 
 int DirectionDegrees(double dx, double dy) {
   if (dx == 0) return dy > 0 ? 90 : -90;
-  return static_cast<int>(std::atan2(dy, dx) * 57.29577951);
+  // Truncated toward zero, but a direction that is a whole number of degrees
+  // (180 for a step left, 45 for a diagonal) must not fall one short through
+  // rounding of the factor, or a reversal would not measure 0.
+  double a = std::atan2(dy, dx) * 57.29577951;
+  return static_cast<int>(a + (a < 0 ? -1e-6 : 1e-6));
 }
 
 int CornerAngle(double ux, double uy, double vx, double vy, double wx, double wy) {

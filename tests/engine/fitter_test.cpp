@@ -1,0 +1,331 @@
+// The curve fitter: fitting parameters, corner angles, curves through
+// polygon vertices that never cross a sharp corner, the line types, the
+// longest curved edge, the band test, tiny objects, the rotation of a closed
+// outline, the one-pixel spike, and a raster round trip of several shapes.
+#include <cmath>
+
+#include "tests/engine/tracer_fixture.h"
+
+namespace {
+
+using FitterTest = OutlineTest;
+
+int16_t W(double v) { return static_cast<int16_t>(v); }
+
+struct Segment {
+  bool curve;
+  double x0, y0, x1, y1;  // pixels
+};
+
+std::vector<Segment> Segments(int path) {
+  std::vector<int16_t> w = PathWords(path);
+  std::vector<Segment> out;
+  double s = gArtScale;
+  double x = (w[0] & 0x7FFF) / s, y = (w[1] & 0x7FFF) / s;
+  bool curve = w[0] & 0x8000;
+  for (size_t i = 2; i + 1 < w.size();) {
+    size_t at = curve ? i + 4 : i;
+    double nx = (w[at] & 0x7FFF) / s, ny = (w[at + 1] & 0x7FFF) / s;
+    out.push_back({curve, x, y, nx, ny});
+    curve = w[at] & 0x8000;
+    x = nx;
+    y = ny;
+    i = at + 2;
+  }
+  return out;
+}
+
+void DrawDisc(int cx, int cy, int r, int on = 1) {
+  for (int y = cy - r; y <= cy + r; ++y)
+    for (int x = cx - r; x <= cx + r; ++x)
+      if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r) SetWorkPixel(x, y, on);
+}
+
+// Traces, builds and fits the first object; `beforeFit` may change the
+// state between the corner angles and the fitting.
+template <typename Fn>
+void FitFirst(Fn beforeFit) {
+  ASSERT_EQ(ResetPathStore(), 0);
+  StartObjectSearch();
+  ASSERT_GT(TraceNextObject(), 0);
+  BuildPolygon();
+  ComputeCornerAngles();
+  beforeFit();
+  FitObject();
+}
+void FitFirst() {
+  FitFirst([] {});
+}
+
+TEST_F(FitterTest, FittingParametersFollowToleranceCurvatureAndResolution) {
+  struct Case {
+    double dpi;
+    int tolerance, straightToCurved;
+    int32_t p;
+    double c;
+    int32_t j, e;
+    int erosion;
+  } cases[] = {
+      {300, 10, 10, 76, 131072, 30, 2500, 2},
+      {300, 30, 30, 128, 163840, 30, 39994, 2},
+      {300, 50, 50, 179, 196608, 30, 639834, 2},
+      {150, 10, 10, 64, 92681, 21, 1249, 1},
+      {72, 10, 10, 64, 81920, 14, 599, 1},
+  };
+  for (const Case& c : cases) {
+    MakeBitmapImage(16, 16, c.dpi);
+    gConvSettings->tolerance = static_cast<int16_t>(c.tolerance);
+    gConvSettings->straightToCurved = static_cast<int16_t>(c.straightToCurved);
+    ComputeFittingParameters();
+    EXPECT_EQ(polygonTolerance, c.p) << c.dpi << " " << c.tolerance;
+    EXPECT_NEAR(curveTolerance, c.c, 1) << c.dpi << " " << c.tolerance;
+    EXPECT_EQ(junctionSnapLimit, c.j) << c.dpi;
+    EXPECT_NEAR(longestCurvedEdge, c.e, 2) << c.dpi << " " << c.straightToCurved;
+    EXPECT_EQ(erosionCount, c.erosion) << c.dpi;
+  }
+}
+
+TEST_F(FitterTest, CornerAngles) {
+  struct Case {
+    double u[2], v[2], w[2];
+    int angle;
+  } cases[] = {
+      {{0, 0}, {10, 0}, {20, 0}, 180},  {{0, 0}, {10, 0}, {10, 10}, 90}, {{0, 0}, {10, 0}, {0, 0}, 0},
+      {{0, 0}, {0, 10}, {10, 10}, 90},  {{0, 0}, {10, 0}, {20, 10}, 135}, {{0, 0}, {10, 10}, {0, 0}, 0}, {{5, 5}, {0, 10}, {5, 5}, 0}, {{10, 0}, {0, 0}, {-10, 1}, 174},
+      {{0, 10}, {0, 0}, {0, -10}, 180}, {{-10, 1}, {0, 0}, {10, 0}, 175},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(CornerAngle(c.u[0], c.u[1], c.v[0], c.v[1], c.w[0], c.w[1]), c.angle)
+        << c.v[0] << "," << c.v[1] << " -> " << c.w[0] << "," << c.w[1];
+}
+
+TEST_F(FitterTest, CircleBecomesAFewCurvesThroughPolygonVertices) {
+  MakeBitmapImage(120, 120);
+  DrawDisc(60, 60, 45);
+  BeginConversion();
+  FitFirst();
+  ASSERT_EQ(gPathCount, 1);
+  std::vector<Segment> segs = Segments(0);
+  ASSERT_GE(segs.size(), 3u);
+  EXPECT_LE(segs.size(), 12u);
+  for (const Segment& s : segs) EXPECT_TRUE(s.curve);
+  EXPECT_EQ(segs.front().x0, segs.back().x1);
+  EXPECT_EQ(segs.front().y0, segs.back().y1);
+  // Every anchor is a polygon vertex.
+  std::vector<VertexRecord> v = Vertices();
+  for (const Segment& s : segs) {
+    bool found = false;
+    for (const auto& r : v) found = found || (r.x == s.x1 && r.y == s.y1);
+    EXPECT_TRUE(found) << s.x1 << "," << s.y1;
+  }
+}
+
+TEST_F(FitterTest, ClosedOutlineIsRotatedSoThatTheStartDoesNotBreakACurve) {
+  MakeBitmapImage(120, 120);
+  DrawDisc(60, 60, 45);
+  BeginConversion();
+  FitFirst();
+  ASSERT_EQ(gPathCount, 1);
+  EXPECT_GT(polygonRotation, 0);
+  std::vector<Segment> segs = Segments(0);
+  VertexRecord first = GetVertex(0);
+  EXPECT_FALSE(segs.front().x0 == first.x && segs.front().y0 == first.y)
+      << "the path starts at the end of the curve that holds the first vertex";
+  EXPECT_TRUE(segs.front().curve && segs.back().curve);
+}
+
+TEST_F(FitterTest, NoCurveCrossesASharpCorner) {
+  MakeBitmapImage(120, 120);
+  DrawDisc(50, 60, 40);
+  FillRect(50, 20, 100, 60);  // a disc with a square quarter: two sharp corners
+  BeginConversion();
+  FitFirst();
+  std::vector<VertexRecord> v = Vertices();
+  std::vector<Segment> segs = Segments(0);
+  // Walk the vertices in path order: no vertex inside a curve has an
+  // interior angle below 100.
+  auto index = [&v](double x, double y, size_t from) {
+    for (size_t i = from; i < v.size(); ++i)
+      if (v[i].x == x && v[i].y == y) return i;
+    return v.size();
+  };
+  size_t at = index(segs.front().x0, segs.front().y0, 0);
+  ASSERT_LT(at, v.size());
+  for (const Segment& s : segs) {
+    size_t next = index(s.x1, s.y1, at + 1);
+    ASSERT_LT(next, v.size());
+    if (s.curve) {
+      for (size_t k = at + 1; k < next; ++k) EXPECT_GE(v[k].angle, 100) << v[k].x << "," << v[k].y;
+    }
+    at = next;
+  }
+  int corners = 0;
+  for (const auto& r : v) corners += r.angle < 100 ? 1 : 0;
+  EXPECT_GE(corners, 2);
+}
+
+TEST_F(FitterTest, LineTypesStraightOnlyAndCurvedOnly) {
+  for (int lineType : {2, 1}) {
+    MakeBitmapImage(120, 120);
+    DrawDisc(60, 60, 40);
+    FillRect(20, 90, 100, 110);
+    BeginConversion();
+    gConvSettings->lineType = static_cast<int16_t>(lineType);
+    FitFirst();
+    ASSERT_EQ(gPathCount, 1);
+    std::vector<Segment> segs = Segments(0);
+    ASSERT_GT(segs.size(), 4u);
+    for (const Segment& s : segs) EXPECT_EQ(s.curve, lineType == 1) << lineType;
+    if (lineType == 2) {
+      EXPECT_EQ(segs.size() + 1, Vertices().size()) << "one line per polygon edge";
+    }
+    DeleteAllPaths();
+    EndConversion();
+  }
+}
+
+TEST_F(FitterTest, CurvedOnlyDrawsAStraightEdgeAsACurveWithThirdPointControls) {
+  MakeBitmapImage(64, 40);
+  FillRect(10, 10, 40, 30);
+  BeginConversion();
+  gConvSettings->lineType = 1;
+  FitFirst();
+  std::vector<int16_t> w = PathWords(0);
+  int s = static_cast<int>(gArtScale);
+  // Whatever the first edge is, its controls lie at a third and two thirds.
+  ASSERT_GE(w.size(), 8u);
+  ASSERT_TRUE(w[0] & 0x8000);
+  double x0 = (w[0] & 0x7FFF), y0 = (w[1] & 0x7FFF), x3 = (w[6] & 0x7FFF), y3 = (w[7] & 0x7FFF);
+  EXPECT_NEAR(w[2], x0 + (x3 - x0) / 3, s);
+  EXPECT_NEAR(w[3], y0 + (y3 - y0) / 3, s);
+  EXPECT_NEAR(w[4], x0 + 2 * (x3 - x0) / 3, s);
+  EXPECT_NEAR(w[5], y0 + 2 * (y3 - y0) / 3, s);
+}
+
+TEST_F(FitterTest, LongEdgesEndCurves) {
+  // A flat ellipse: its long flat sides become edges of more than 50
+  // pixels, which Straight to Curved 1.0 keeps straight and 5.0 curves.
+  int lines[2];
+  for (int k = 0; k < 2; ++k) {
+    MakeBitmapImage(400, 80);
+    for (int y = 0; y < 80; ++y)
+      for (int x = 0; x < 400; ++x) {
+        double dx = (x - 200) / 180.0, dy = (y - 40) / 25.0;
+        if (dx * dx + dy * dy <= 1) SetWorkPixel(x, y);
+      }
+    BeginConversion();
+    gConvSettings->straightToCurved = k == 0 ? 10 : 50;
+    ComputeFittingParameters();
+    FitFirst();
+    std::vector<VertexRecord> v = Vertices();
+    lines[k] = 0;
+    for (const Segment& s : Segments(0)) {
+      double len2 = (s.x1 - s.x0) * (s.x1 - s.x0) + (s.y1 - s.y0) * (s.y1 - s.y0);
+      if (!s.curve) ++lines[k];
+      if (k == 0 && s.curve) {
+        EXPECT_LE(len2, 2 * 2500.0) << "a curve over a long edge";
+      }
+    }
+    DeleteAllPaths();
+    EndConversion();
+  }
+  EXPECT_GT(lines[0], lines[1]);
+}
+
+TEST_F(FitterTest, CurvesLeavingTheBandAreRejected) {
+  MakeBitmapImage(120, 120);
+  DrawDisc(60, 60, 45);
+  BeginConversion();
+  FitFirst([] { memset(maskBits, 0, static_cast<size_t>(gImage->rowBytes) * gImage->height); });
+  for (const Segment& s : Segments(0)) EXPECT_FALSE(s.curve);
+}
+
+TEST_F(FitterTest, TinyObjects) {
+  // Outlining: a 1.5-pixel square at the pixel.
+  MakeBitmapImage(32, 16);
+  SetWorkPixel(5, 6);
+  BeginConversion();
+  FitFirst();
+  ASSERT_EQ(gPathCount, 1);
+  std::vector<int16_t> w = PathWords(0);
+  int s = static_cast<int>(gArtScale);
+  std::vector<int16_t> expected = {W(5 * s),   W(6 * s),   W(6.5 * s), W(6 * s), W(6.5 * s),
+                                   W(4.5 * s), W(5 * s),   W(4.5 * s), W(5 * s), W(6 * s)};
+  EXPECT_EQ(w, expected);
+  DeleteAllPaths();
+  EndConversion();
+
+  // Centerlining: a short stroke moved half a pixel right.
+  MakeBitmapImage(32, 16);
+  SetWorkPixel(5, 6);
+  BeginConversion();
+  tracingMode = 1;
+  FitFirst();
+  ASSERT_EQ(gPathCount, 1);
+  expected = {W(5 * s), W(6 * s), W(5.5 * s), W(6 * s)};
+  EXPECT_EQ(PathWords(0), expected);
+  EXPECT_TRUE(gPaths[0].pathFlags & PathFlag::openPath);
+  DeleteAllPaths();
+  EndConversion();
+
+  // Curved only: nothing.
+  MakeBitmapImage(32, 16);
+  SetWorkPixel(5, 6);
+  BeginConversion();
+  gConvSettings->lineType = 1;
+  FitFirst();
+  EXPECT_EQ(gPathCount, 0);
+}
+
+TEST_F(FitterTest, OnePixelLineKeepsAWidthOfOnePixel) {
+  // The outline of a one-pixel line runs out and straight back (an interior
+  // angle of 0 at the far end): the way out is moved one pixel across.
+  MakeBitmapImage(64, 40);
+  FillRect(5, 10, 21, 11);
+  BeginConversion();
+  FitFirst();
+  ASSERT_EQ(gPathCount, 1);
+  int s = static_cast<int>(gArtScale);
+  std::vector<int16_t> expected = {W(5 * s), W(10 * s), W(5 * s), W(9 * s),  W(20 * s),
+                                   W(9 * s), W(20 * s), W(10 * s), W(5 * s), W(10 * s)};
+  EXPECT_EQ(PathWords(0), expected);
+}
+
+// Every pixel where the filled paths differ from the input lies within two
+// pixels of an edge of the input.
+TEST_F(FitterTest, FilledPathsReproduceTheShapes) {
+  MakeBitmapImage(200, 120);
+  FillRect(5, 5, 45, 45);          // square with a square hole
+  for (int y = 15; y < 35; ++y)
+    for (int x = 15; x < 35; ++x) SetWorkPixel(x, y, 0);
+  DrawDisc(90, 30, 22);            // ring
+  DrawDisc(90, 30, 10, 0);
+  for (int i = 0; i < 50; ++i) FillRect(130 + i, 5 + i, 138 + i, 7 + i);  // diagonal bar
+  DrawArt(10, 60, {"##########", "##########", "###", "###", "########", "########", "###", "###",
+                   "##########", "##########"});  // a letter E
+  DrawDisc(150, 90, 15);
+  FillRect(60, 70, 110, 74);  // thin bar
+  std::vector<uint8_t> input(200 * 120);
+  for (int y = 0; y < 120; ++y)
+    for (int x = 0; x < 200; ++x) input[y * 200 + x] = static_cast<uint8_t>(GetPixel(gWorkBits, x, y));
+  BeginConversion();
+  OutlineAll();
+  EXPECT_EQ(gPathCount, 8);  // square, its hole, ring, its hole, diagonal bar, E, disc, thin bar
+  std::vector<uint8_t> out = RasterizePaths(200, 120);
+  int bad = 0;
+  for (int y = 0; y < 120; ++y)
+    for (int x = 0; x < 200; ++x) {
+      if (out[y * 200 + x] == input[y * 200 + x]) continue;
+      bool nearEdge = false;
+      for (int dy = -2; dy <= 2 && !nearEdge; ++dy)
+        for (int dx = -2; dx <= 2 && !nearEdge; ++dx) {
+          int xx = x + dx, yy = y + dy;
+          int v = (xx < 0 || yy < 0 || xx >= 200 || yy >= 120) ? 0 : input[yy * 200 + xx];
+          nearEdge = v != input[y * 200 + x];
+        }
+      if (!nearEdge) ++bad;
+    }
+  EXPECT_EQ(bad, 0);
+}
+
+}  // namespace
