@@ -212,6 +212,18 @@ uint8_t* FetchSampleRow(int16_t y, int32_t firstByte, int32_t count) {
   return currentSampleRow;
 }
 
+bool CopySampleRow(int16_t y, uint8_t* row) {
+  if (!gMade || y < 0 || y >= storeRows) return false;
+  if (gStore) {
+    memcpy(row, gStore + static_cast<size_t>(y) * storeRowLength, storeRowLength);
+    return true;
+  }
+  // The file reader needs room for one more pixel than the row holds.
+  if (!gSampleFileRowReader || !gSampleFileRowReader(y, currentSampleRow)) return false;
+  memcpy(row, currentSampleRow, storeRowLength);
+  return true;
+}
+
 void SetSampleAreaFilter(int16_t top, int16_t bottom, int (*inArea)(int16_t x, int16_t y)) {
   gAreaTop = top;
   gAreaBottom = bottom;

@@ -69,6 +69,11 @@ void PutSampleRow(int32_t sourceY, const uint8_t* samples, int32_t firstPixel, i
 // for which the filter says "outside".
 uint8_t* FetchSampleRow(int16_t y, int32_t firstByte, int32_t count);
 
+// Copies the whole of store row y (storeRowLength bytes, no area filter)
+// into `row`, from memory or from the file; false when it cannot be read.
+// The pixel writers take their gray and color rows through it.
+bool CopySampleRow(int16_t y, uint8_t* row);
+
 // The conversion-area filter used while the separation runs: rows outside
 // [top, bottom] and pixels for which inArea(x, y) is 0 read as white (255 for
 // gray and RGB, 0 for all four CMYK samples). A null inArea clears it.

@@ -9,6 +9,7 @@
 #include "engine/conversion.h"
 #include "engine/sample_store.h"
 #include "platform/platform.h"
+#include "raster/pixel_writers.h"
 #include "raster/readers.h"
 #include "shell/records.h"
 
@@ -113,6 +114,15 @@ void InvertGraySamples() {
     uint8_t* row = SampleRow(y);
     for (int32_t x = 0; x < storePixels; ++x) row[x] = static_cast<uint8_t>(255 - row[x]);
   }
+}
+
+// Rows for the pixel writers, 0 = black for gray (a gray image left in its
+// file may still be white-is-zero).
+bool PixelWriterRow(int16_t y, uint8_t* row) {
+  if (!CopySampleRow(y, row)) return false;
+  if (gImage->samplesPerPixel == 1 && gImage->photometric == 0)
+    for (int32_t x = 0; x < storeRowLength; ++x) row[x] = static_cast<uint8_t>(255 - row[x]);
+  return true;
 }
 
 int ReadByKind(void* source) {
@@ -252,10 +262,12 @@ int OpenImage(void* source) {
     InvertGraySamples();
     gImage->photometric = 1;
   }
+  gPixelRowSource = PixelWriterRow;  // Save Pixel Image writes the samples
   return 1;
 }
 
 void FreeImageStores() {
+  if (gPixelRowSource == PixelWriterRow) gPixelRowSource = nullptr;
   FreeWorkBits();
   FreeBackupBits();
   FreeSampleStore();
