@@ -264,7 +264,7 @@ TEST_F(BitmapReaders, RanvelleResourcesSixteenBitsAndDownsampling) {
   res[1] = static_cast<char>(150);  // 150.0 pixels per inch
   res[9] = static_cast<char>(200);
   doc.resources = Resource("Q7IM", 1000, "abc", "xyz") + Resource("Q7IM", 1005, "", res) +
-                  Resource("8BIM", 1005, "ab", std::string(16, '\x7F'));
+                  Resource("Q7XX", 1005, "ab", std::string(16, '\x7F'));
   doc.layers = "layer data to skip";
   ASSERT_TRUE(OpenAs(Dir(), doc.Bytes(), "h.rvd"));
   EXPECT_EQ(MessageIds(), std::vector<int>{356});

@@ -5,7 +5,7 @@
 # MacPaint (netpbm). The files are committed; run this only to remake them.
 set -euo pipefail
 cd "$(dirname "$0")"
-gs -q -dSAFER -dBATCH -dNOPAUSE -dEPSCrop -sDEVICE=pbmraw -r200 -sOutputFile=drawing.pbm drawing.ps
+gs -q -dSAFER -dBATCH -dNOPAUSE -dDEVICEWIDTHPOINTS=144 -dDEVICEHEIGHTPOINTS=96 -dFIXEDMEDIA -sDEVICE=pbmraw -r200 -sOutputFile=drawing.pbm drawing.ps
 pnmtotiff -xresolution 200 -yresolution 200 drawing.pbm > raw.tif
 tiffcp -c packbits raw.tif drawing.tif
 rm raw.tif
