@@ -4,6 +4,8 @@
 // the centerlining walk that passes through its start.
 #include <algorithm>
 
+#include "shell/document.h"
+
 #include "tests/engine/tracer_fixture.h"
 
 namespace {
@@ -205,6 +207,37 @@ TEST_F(TracerTest, NoiseThresholdDropsShortChains) {
     DeleteAllPaths();
     EndConversion();
   }
+}
+
+}  // namespace
+
+namespace {
+
+int gTickCalls = 0;
+uint32_t EscapeAfterSomeTicks() {
+  if (++gTickCalls == 25) QueueEscape();
+  return static_cast<uint32_t>(gTickCalls) * 61;
+}
+
+TEST_F(TracerTest, StopMidConversionKeepsTheFinishedPaths) {
+  MakeBitmapImage(200, 120);
+  for (int k = 0; k < 40; ++k) FillRect(4 + (k % 10) * 19, 4 + (k / 10) * 28, 16 + (k % 10) * 19, 24 + (k / 10) * 28);
+  std::string before(reinterpret_cast<char*>(gWorkBits), static_cast<size_t>(gImage->rowBytes) * gImage->height);
+  gDocument->imageWindow = reinterpret_cast<WindowHandle>(this);
+  gTickCalls = 0;
+  SetTickSource(EscapeAfterSomeTicks);
+  ConvertImage(false);
+  EXPECT_EQ(gUserAbort, 1);
+  EXPECT_GT(gPathCount, 0);
+  EXPECT_LT(gPathCount, 40);
+  for (int p = 0; p < gPathCount; ++p) {
+    std::vector<int16_t> w = PathWords(p);
+    ASSERT_EQ(w.size(), 10u) << "a whole rectangle";
+    EXPECT_EQ(w[0], w[8]);
+    EXPECT_EQ(w[1], w[9]);
+  }
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(gWorkBits), before.size()), before);
+  CloseDocument();
 }
 
 }  // namespace
