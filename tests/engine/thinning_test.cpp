@@ -447,3 +447,38 @@ TEST_F(PauseTest, BatchNeverPauses) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PauseTest, LineThinningZeroThinsNothingAndFindsJunctionsOnTheImage) {
+  gConvSettings->lineThinning = 0;
+  FillRect(10, 70, 50, 71);  // a one-pixel cross: a junction at (30, 70)
+  FillRect(30, 62, 31, 79);
+  original_ = Bitmap();
+  ConvertImage(false);
+  ASSERT_TRUE(gDocument->Test(Flag::interactiveThinning));
+  EXPECT_EQ(ThinningWindow().steps, 0);
+  EXPECT_EQ(Bitmap(), original_);  // no pass ran
+  EXPECT_EQ(Progress().text.find("Step"), std::string::npos);
+  bool cross = false;
+  for (int32_t i = 1; i + 1 < junctionCount; ++i) {
+    EXPECT_EQ(WorkPixel(JunctionList[i].x, JunctionList[i].y), 1);
+    if (JunctionList[i].x == 30 && JunctionList[i].y == 70) cross = true;
+  }
+  EXPECT_TRUE(cross);
+}
+
+TEST_F(PauseTest, DoneWithOutlineOutlinesTheThickAreasAfterThePause) {
+  FillRect(70, 45, 110, 75);  // a thick area beside the strokes
+  gConvSettings->methodFlags = Method::outline | Method::centerline;
+  ConvertImage(false);
+  ASSERT_TRUE(gDocument->Test(Flag::interactiveThinning));
+  EXPECT_EQ(gPathCount, 0);
+  EXPECT_TRUE(ThinningWindowPress(kThinningDone));
+  int open = 0, closed = 0;
+  for (int i = 0; i < gPathCount; ++i) (gPaths[i].pathFlags & PathFlag::openPath) ? ++open : ++closed;
+  EXPECT_GT(open, 0);
+  EXPECT_GT(closed, 0);
+}
+
+}  // namespace
