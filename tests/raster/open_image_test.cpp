@@ -1,7 +1,9 @@
 // The open dispatcher: detection by extension and contents, the Sun raster
 // and raw bitmap readers, art scale, pad bits, the backup hand-over,
 // progress, cancel, and silence during a batch.
+#include "art/pathstore.h"
 #include "engine/conversion.h"
+#include "engine/settings.h"
 #include "tests/raster/raster_helpers.h"
 
 namespace {
@@ -142,6 +144,45 @@ TEST_F(OpenImageTest, PolarityOfBilevelImagesIsOneForBlack) {
   ClearPadBits();
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 64; ++x) ASSERT_EQ(WorkPixel(x, y), x < 45 ? 1 : 0) << x;
+}
+
+// A 300-dpi A4 page (2480 x 3508) written as a big-endian TIFF by hand,
+// with a filled block and a ring, opens and converts with Outline.
+TEST_F(OpenImageTest, A4PageOpensAndConvertsToPaths) {
+  const int w = 2480, h = 3508, rowBytes = w / 8;
+  std::string rows(static_cast<size_t>(rowBytes) * h, '\0');
+  auto set = [&](int x, int y) { rows[static_cast<size_t>(y) * rowBytes + x / 8] |= static_cast<char>(0x80 >> (x % 8)); };
+  for (int y = 400; y < 900; ++y)
+    for (int x = 300; x < 1200; ++x) set(x, y);
+  for (int y = 1500; y < 2500; ++y)
+    for (int x = 700; x < 1700; ++x) {
+      int dx = x - 1200, dy = y - 2000, r2 = dx * dx + dy * dy;
+      if (r2 < 500 * 500 && r2 > 300 * 300) set(x, y);
+    }
+  std::string t = "MM";
+  PutBE(t, 42, 2);
+  PutBE(t, 8, 4);
+  const uint32_t entries[][4] = {{256, 3, 1, w << 16}, {257, 3, 1, h << 16}, {262, 3, 1, 0},
+                                 {273, 4, 1, 8 + 2 + 6 * 12 + 4 + 8}, {278, 4, 1, h}, {282, 5, 1, 8 + 2 + 6 * 12 + 4}};
+  PutBE(t, 6, 2);
+  for (const auto& e : entries) {
+    PutBE(t, e[0], 2);
+    PutBE(t, e[1], 2);
+    PutBE(t, e[2], 4);
+    PutBE(t, e[3], 4);
+  }
+  PutBE(t, 0, 4);
+  PutBE(t, 300, 4);
+  PutBE(t, 1, 4);
+  ASSERT_TRUE(OpenAs(Dir(), t + rows, "a4.tif"));
+  EXPECT_EQ(gImage->width, w);
+  EXPECT_EQ(gImage->height, h);
+  EXPECT_EQ(gImage->resolutionX, 300.0);
+  EXPECT_EQ(WorkPixel(300, 400), 1);
+  EXPECT_EQ(WorkPixel(1200, 2000), 0);
+  gConvSettings->methodFlags = Method::outline;
+  ConvertImage(false);
+  EXPECT_GE(gPathCount, 3);  // the block, and the ring's outer and inner edges
 }
 
 }  // namespace

@@ -116,8 +116,8 @@ inline void ExpectStoreIs(const Pnm& img, int shift = 0) {
 
 // Big-endian byte builders for hand-made files.
 inline void PutBE(std::string& s, uint32_t v, int bytes) {
-  for (int i = bytes - 1; i >= 0; --i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+  for (int i = bytes - 1; i >= 0; --i) s += static_cast<char>(i < 4 ? (v >> (8 * i)) & 0xFF : 0);
 }
 inline void PutLE(std::string& s, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+  for (int i = 0; i < bytes; ++i) s += static_cast<char>(i < 4 ? (v >> (8 * i)) & 0xFF : 0);
 }
