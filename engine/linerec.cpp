@@ -458,6 +458,9 @@ void WriteFreeLines(const LineRecord* r, int16_t n, const LineRecord* perp, int1
     if (r[i].state != kLineFree) continue;
     int16_t a = SnapEnd(r[i].start, r[i].pos, perp, pn);
     int16_t b = SnapEnd(r[i].end, r[i].pos, perp, pn);
+    // A short line whose two ends snapped onto the same perpendicular line
+    // has shrunk to a point: it is not written.
+    if (a == b) continue;
     SetLinePaint(WeightOf(r[i].width));
     int16_t pts[2][2];
     if (vertical) {

@@ -286,3 +286,27 @@ TEST_F(LineRecTest, RuledBoxOfARealManualPage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(LineRecTest, LineWhoseEndsSnapOntoOneLineIsNotWritten) {
+  MakeBitmapImage(400, 300);
+  gConvSettings->methodFlags = Method::lineRecognition;
+  lineParams = ComputeLineParams(600);
+  LineRecord v[] = {{101, 20, 280, 4, kLineFree}};
+  LineRecord h[] = {{150, 95, 110, 3, kLineFree}, {200, 95, 180, 3, kLineFree}};
+  vertLines = v;
+  vertLineCount = 1;
+  horzLines = h;
+  horzLineCount = 2;
+  OutputLines();
+  horzLines = vertLines = nullptr;
+  horzLineCount = vertLineCount = 0;
+  // The first horizontal line collapsed onto the vertical one; the second
+  // starts on it.
+  ASSERT_EQ(gPathCount, 2);
+  EXPECT_EQ(Anchors(0), (std::vector<std::pair<int, int>>{{101, 200}, {180, 200}}));
+  EXPECT_EQ(Anchors(1), (std::vector<std::pair<int, int>>{{101, 20}, {101, 280}}));
+}
+
+}  // namespace
