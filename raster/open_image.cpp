@@ -12,6 +12,7 @@
 #include "raster/pixel_writers.h"
 #include "raster/readers.h"
 #include "shell/records.h"
+#include "shell/startup.h"
 
 int32_t dataOffset = 0;
 int16_t fileRowsAreBitmap = 0;
@@ -21,12 +22,22 @@ int16_t minSample = 0;
 int16_t maxSample = 255;
 uint8_t headerBuffer[kHeaderBufferSize];
 
+const OpenImageFilter kOpenImageFilters[kOpenImageFilterCount] = {
+    {"All Formats", "*.TIF;*.RVD;*.PCX;*.PNT"},
+    {"Ranvelle 3.0 (*.RVD)", "*.RVD"},
+    {"TIFF (*.TIF)", "*.TIF"},
+    {"PCX (*.PCX)", "*.PCX"},
+    {"MacPaint (*.PNT)", "*.PNT"},
+};
+int (*gOpenImageDialog)(OpenImageRequest* request) = nullptr;
+
 int (*gMetafileReader)(void* source) = nullptr;
 int (*gAcquireReader)(void* source) = nullptr;
 
 namespace {
 
 constexpr int kStrReadingImageData = 142;
+constexpr int kStrDownsample = 403;
 constexpr int kStrInsufficientMemory = 11;
 constexpr int kStrUnknownFormat = 34;
 constexpr int kStrNotOneBit = 35;
@@ -36,6 +47,7 @@ constexpr int kStrCompressedRaster = 36;
 constexpr int32_t kMaxRowBits = 32736;
 
 uint8_t gByteBuffer[128];
+char gLastOpenFolder[kNameBufferSize];  // the folder of the last file picked
 int32_t gByteCount = 0;
 int32_t gBytePos = 0;
 
@@ -154,6 +166,35 @@ int ReadByKind(void* source) {
 }
 
 }  // namespace
+
+int PickImageFile() {
+  OpenImageRequest request{};
+  request.initialFolder = gLastOpenFolder;
+  request.downsampleLabel = LoadString(kStrDownsample);
+  request.downsample = false;
+  int ok = gOpenImageDialog ? gOpenImageDialog(&request) : 0;
+  request.path[sizeof request.path - 1] = 0;
+  if (!ok || !request.path[0]) {
+    gDocument->Clear(Flag::downsample2to1);
+    return 0;
+  }
+  gDocument->Put(Flag::downsample2to1, request.downsample);
+  const char* slash = strrchr(request.path, kPathSeparator);
+  gLastOpenFolder[0] = 0;
+  if (slash) {
+    size_t n = static_cast<size_t>(slash - request.path) + 1;
+    memcpy(gLastOpenFolder, request.path, n);
+    gLastOpenFolder[n] = 0;
+  }
+  CopyName(gImage->path, request.path);
+  CopyName(gImage->docName, request.path);
+  gImage->sourceType = static_cast<int16_t>(SourceTypeFromName(request.path));
+  gDocument->Set(Flag::artUntitled);
+  *gPrefsEdit = *gPrefs;
+  for (int i = 0; i < 256; ++i) levelsTable[i] = static_cast<uint8_t>(i);
+  gDocument->Clear(Flag::levelsPending);
+  return 1;
+}
 
 int ReportReadError(int id) {
   if (!gDocument->Test(Flag::batchRunning)) ShowWarning(id);

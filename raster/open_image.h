@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/platform.h"
+
 // Where the pixel data of a Sun raster or raw bitmap file starts.
 extern int32_t dataOffset;
 // Set by a reader when the rows at dataOffset in the input file are exactly
@@ -31,6 +33,29 @@ int ReportReadError(int id);
 // Clears, in every row of the working bitmap, the bits from `width` up to
 // `rowBits`, so that pixels right of the image read as white.
 void ClearPadBits();
+
+// The Open dialog. The desktop program installs the dialog itself; it gets
+// the filter list, the initial folder and the label of the downsampling box
+// (which starts unticked), and on OK fills `path` and `downsample`.
+struct OpenImageFilter {
+  const char* label;
+  const char* patterns;  // separated by ';'
+};
+constexpr int kOpenImageFilterCount = 5;
+extern const OpenImageFilter kOpenImageFilters[kOpenImageFilterCount];
+struct OpenImageRequest {
+  const char* initialFolder;  // "" at start-up
+  const char* downsampleLabel;
+  char path[kNameBufferSize];
+  bool downsample;
+};
+// Returns 1 on OK. While none is installed the dialog is cancelled.
+extern int (*gOpenImageDialog)(OpenImageRequest* request);
+// Runs the Open dialog. On OK sets downsample2to1, remembers the folder,
+// puts the name into path and docName, sets sourceType from the extension
+// and prepares a new file (art untitled, preferences working copy, levels
+// reset); returns nonzero. On Cancel clears downsample2to1 and returns 0.
+int PickImageFile();
 
 // Readers of the source kinds that come from other modules (a pasted
 // metafile, an acquire plug-in). Each returns 0 on success; while a hook is

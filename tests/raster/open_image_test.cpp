@@ -146,6 +146,38 @@ TEST_F(OpenImageTest, PolarityOfBilevelImagesIsOneForBlack) {
     for (int x = 0; x < 64; ++x) ASSERT_EQ(WorkPixel(x, y), x < 45 ? 1 : 0) << x;
 }
 
+std::vector<std::string> gDialogFolders;
+std::string gDialogAnswer;
+int FakeOpenDialog(OpenImageRequest* r) {
+  gDialogFolders.push_back(r->initialFolder);
+  EXPECT_STREQ(r->downsampleLabel, "Downsample Color and Grayscale 2:1");
+  EXPECT_FALSE(r->downsample);  // unticked every time
+  if (gDialogAnswer.empty()) return 0;
+  strcpy(r->path, gDialogAnswer.c_str());
+  r->downsample = true;
+  return 1;
+}
+
+TEST_F(OpenImageTest, OpenDialogSetsTheSourceKindAndRemembersTheFolder) {
+  gOpenImageDialog = FakeOpenDialog;
+  gPrefs->wandTolerance = 77;
+  gDialogAnswer = "scans/march/Page.PCX";
+  EXPECT_TRUE(PickImageFile());
+  EXPECT_TRUE(gDocument->Test(Flag::downsample2to1));
+  EXPECT_TRUE(gDocument->Test(Flag::artUntitled));
+  EXPECT_EQ(gImage->sourceType, kSourcePcx);
+  EXPECT_STREQ(gImage->path, "scans/march/Page.PCX");
+  EXPECT_STREQ(gImage->docName, "scans/march/Page.PCX");
+  EXPECT_EQ(gPrefsEdit->wandTolerance, 77);
+  gDialogAnswer.clear();
+  EXPECT_FALSE(PickImageFile());  // Cancel
+  EXPECT_FALSE(gDocument->Test(Flag::downsample2to1));
+  EXPECT_STREQ(gImage->path, "scans/march/Page.PCX");
+  ASSERT_EQ(gDialogFolders.size(), 2u);
+  EXPECT_EQ(gDialogFolders[1], "scans/march/");
+  gOpenImageDialog = nullptr;
+}
+
 // A 300-dpi A4 page (2480 x 3508) written as a big-endian TIFF by hand,
 // with a filled block and a ring, opens and converts with Outline.
 TEST_F(OpenImageTest, A4PageOpensAndConvertsToPaths) {
