@@ -563,6 +563,32 @@ void OutputLines() {
   curStrokeWidth = width;
 }
 
+void EraseRecognizedLines() {
+  if (!gWorkBits) return;
+  auto clear = [](int x0, int x1, int y0, int y1) {
+    if (x0 < 0) x0 = 0;
+    if (y0 < 0) y0 = 0;
+    if (x1 >= gImage->width) x1 = gImage->width - 1;
+    if (y1 >= gImage->height) y1 = gImage->height - 1;
+    for (int y = y0; y <= y1; ++y) {
+      uint8_t* row = gWorkBits + static_cast<ptrdiff_t>(y) * gImage->rowBytes;
+      for (int x = x0; x <= x1; ++x) row[x >> 3] = static_cast<uint8_t>(row[x >> 3] & ~(0x80 >> (x & 7)));
+    }
+  };
+  // The record's ends were pulled in by up to half its width; one more pixel
+  // all round takes the ragged edges of the stroke too.
+  for (int16_t i = 0; i < horzLineCount; ++i) {
+    const LineRecord& r = horzLines[i];
+    int m = r.width / 2 + 1;
+    if (r.state != kLineJoined) clear(r.start - m, r.end + m, r.pos - m, r.pos + m);
+  }
+  for (int16_t i = 0; i < vertLineCount; ++i) {
+    const LineRecord& r = vertLines[i];
+    int m = r.width / 2 + 1;
+    if (r.state != kLineJoined) clear(r.pos - m, r.pos + m, r.start - m, r.end + m);
+  }
+}
+
 void ReleaseLineBuffers() {
   FreeArray(&gHorz, &horzLines, &horzLineCount);
   FreeArray(&gVert, &vertLines, &vertLineCount);

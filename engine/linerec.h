@@ -38,6 +38,11 @@ struct LineParams {
 LineParams ComputeLineParams(int32_t resolutionSum);
 extern LineParams lineParams;
 
+// Clears in the working bitmap the pixels covered by the recognized lines
+// (every record not absorbed by joining), so that the rest of the image can
+// be outlined without them.
+void EraseRecognizedLines();
+
 // End test of the curve fitter: whether the point lies on a recognized line
 // (within half its width across and inside its extent). Returns a bit set:
 // 1 on a horizontal line, 2 on a vertical line; the index of the line found

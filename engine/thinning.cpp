@@ -12,6 +12,7 @@
 
 #include "engine/conversion.h"
 #include "engine/junctions.h"
+#include "engine/linerec.h"
 #include "engine/settings.h"
 #include "engine/thinning_model.h"
 #include "output/stream.h"
@@ -199,6 +200,21 @@ void ReadBitmapFrom(int16_t file) {
     if (FileRead(file, WorkRow(y), gImage->rowBytes) != gImage->rowBytes) memset(WorkRow(y), 0, RowBytes());
 }
 
+void OrBitmapFrom(int16_t file) {
+  uint8_t* row = static_cast<uint8_t*>(MemAllocPtr(RowBytes()));
+  if (!row) {
+    ReadBitmapFrom(file);  // the thick areas at least
+    return;
+  }
+  FileSeek(file, 0, kSeekSet);
+  for (int y = 0; y < gImage->height; ++y) {
+    if (FileRead(file, row, gImage->rowBytes) != gImage->rowBytes) break;
+    uint8_t* dst = WorkRow(y);
+    for (size_t b = 0; b < RowBytes(); ++b) dst[b] |= row[b];
+  }
+  MemFreePtr(row);
+}
+
 bool AnyBlack() {
   size_t n = RowBytes() * static_cast<size_t>(gImage->height);
   for (size_t i = 0; i < n; ++i)
@@ -354,6 +370,17 @@ int16_t FinishSequence() {
     int split = ThickThinSplit();
     if (split < 0) return 1;
     if (split == 0) {
+      if (!centerline && (s->methodFlags & Method::lineRecognition)) {
+        // Outline + Line recognition without thick areas: the lines are
+        // recognized on the whole image and everything else is outlined.
+        RestoreWorkFromTemplate();
+        RefreshImageWindow();
+        RecognizeLines();
+        if (gUserAbort) return 1;
+        OutputLines();
+        EraseRecognizedLines();
+        return 0;
+      }
       CenterlinePass(1);
       return 1;
     }
@@ -616,8 +643,15 @@ int ThickThinSplit() {
       for (size_t b = 0; b < RowBytes(); ++b) row[b] = static_cast<uint8_t>(~row[b] & line[b]);
     }
     RecognizeLines();
-    if (!Centerlining() && !gUserAbort) OutputLines();
-    ReadBitmapFrom(keep);
+    if (!Centerlining() && !gUserAbort) {
+      // Without Centerline nothing else would take the thin strokes that are
+      // no lines (text, curves): they are outlined with the thick areas.
+      OutputLines();
+      EraseRecognizedLines();
+      OrBitmapFrom(keep);
+    } else {
+      ReadBitmapFrom(keep);
+    }
   }
   return gUserAbort ? -1 : 1;
 }

@@ -253,3 +253,44 @@ TEST_F(DiagramTest, BoxesComeOutAsRectanglesWithMeasuredWeights) {
 }
 
 }  // namespace
+
+namespace {
+
+// Outline + Line recognition: the thin strokes that are no lines (a short
+// dash, a small ring) are outlined with the thick areas instead of being
+// lost; the rules become one rectangle and leave no slivers behind.
+TEST_F(MethodsTest, OutlinePlusLinesOutlinesWhatIsNoLine) {
+  for (bool blob : {true, false}) {
+    DeleteAllPaths();
+    BoxBlobAndStub();
+    for (int y = 60; y < 150 && !blob; ++y)
+      for (int x = 380; x < 470; ++x) SetWorkPixel(x, y, 0);
+    FillRect(100, 150, 130, 153);  // a dash shorter than the minimum line length
+    for (int y = 180; y < 200; ++y)  // a ring 2 pixels wide
+      for (int x = 240; x < 260; ++x) {
+        int d = (x - 250) * (x - 250) + (y - 190) * (y - 190);
+        if (d >= 49 && d < 100) SetWorkPixel(x, y);
+      }
+    Convert(Method::outline | Method::lineRecognition);
+    int filled = 0, rectangles = 0;
+    bool dash = false, ring = false;
+    for (int i = 0; i < gPathCount; ++i) {
+      if (gPaths[i].pathFlags & PathFlag::openPath) continue;
+      if (gPaths[i].fillKind == kPaintNone) {
+        ++rectangles;
+        continue;
+      }
+      if (gPaths[i].fillKind != kPaintBlack) continue;
+      ++filled;
+      Pt p = Points(i, false)[0];
+      if (p.x >= 98 && p.x <= 132 && p.y >= 148 && p.y <= 155) dash = true;
+      if (p.x >= 238 && p.x <= 262 && p.y >= 178 && p.y <= 202) ring = true;
+    }
+    EXPECT_EQ(rectangles, 1) << blob;
+    EXPECT_TRUE(dash) << blob;
+    EXPECT_TRUE(ring) << blob;
+    EXPECT_EQ(filled, blob ? 3 : 2) << blob << ": blob, dash and ring only";
+  }
+}
+
+}  // namespace
