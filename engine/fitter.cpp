@@ -218,7 +218,15 @@ void Rotate(int32_t k) {
   VertexRecord end{-1, -1, 0, 0};
   PutVertex(n + k, end);
   vertexCount = n + k;
-  for (int32_t o = kChainHeader; o < endFull; ++o) SetChainByte(o + shift, ChainByte(o));
+  // Copied a block at a time, so that a chain living in "edgearr" is not
+  // paged in and out for every byte.
+  uint8_t block[512];
+  for (int32_t o = kChainHeader; o < endFull;) {
+    int32_t n = endFull - o < 512 ? endFull - o : 512;
+    for (int32_t k = 0; k < n; ++k) block[k] = ChainByte(o + k);
+    for (int32_t k = 0; k < n; ++k) SetChainByte(o + shift + k, block[k]);
+    o += n;
+  }
   SetChainByte(endFull + shift, kChainEnd);
   gFit.cacheIndex = 0;
   gFit.cacheFull = UnwrapOffset(0, GetVertex(0).chainOffset);

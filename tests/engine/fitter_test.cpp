@@ -134,6 +134,23 @@ TEST_F(FitterTest, ClosedOutlineIsRotatedSoThatTheStartDoesNotBreakACurve) {
   EXPECT_TRUE(segs.front().curve && segs.back().curve);
 }
 
+TEST_F(FitterTest, AChainInEdgearrFitsExactlyLikeOneInMemory) {
+  std::vector<int16_t> words[2];
+  for (int k = 0; k < 2; ++k) {
+    MakeBitmapImage(120, 120);
+    DrawDisc(60, 60, 45);
+    FillRect(60, 60, 110, 110);
+    BeginConversion(k == 0 ? 0 : 64);  // rotation and chain thirds read through pages
+    FitFirst();
+    ASSERT_EQ(gPathCount, 1);
+    EXPECT_EQ(chainOverflowed, k);
+    words[k] = PathWords(0);
+    DeleteAllPaths();
+    EndConversion();
+  }
+  EXPECT_EQ(words[1], words[0]);
+}
+
 TEST_F(FitterTest, NoCurveCrossesASharpCorner) {
   MakeBitmapImage(120, 120);
   DrawDisc(50, 60, 40);
