@@ -603,7 +603,9 @@ int ReadDirectory() {
 }
 
 int BuildPalette() {
-  if (!T.colorMapPos || T.colorMapCount < 12 || T.colorMapCount > 768) return kStrIncomplete;
+  // A one-bit image has a map of two colours; others at least four.
+  int least = T.bits == 1 ? 6 : 12;
+  if (!T.colorMapPos || T.colorMapCount < least || T.colorMapCount > 768) return kStrIncomplete;
   int32_t perColor = T.colorMapCount / 3;
   uint8_t map[768 * 2];
   if (!ReadAt(T.colorMapPos, map, T.colorMapCount * 2)) return kStrIncomplete;
@@ -651,14 +653,14 @@ int ReadImage() {
 
   // Geometry of one decoded row: a whole tile row when tiled.
   T.rowPixels = tiled ? T.tileWidth : T.width;
-  int32_t samplesPerRow = (planar && T.bits >= 2) || (planar && T.bits == 1) ? T.rowPixels : T.rowPixels * T.allSamples;
+  int32_t samplesPerRow = planar ? T.rowPixels : T.rowPixels * T.allSamples;
   T.sourceRowBytes = static_cast<int32_t>((static_cast<int64_t>(T.bits) * samplesPerRow + 7) / 8);
   bool gray = T.bits >= 2 || planar;
   // Compression 32771: uncompressed rows padded to the bitmap's row length
   // (to an even length for gray and color rows).
   if (T.compression == 32771 && !tiled) T.sourceRowBytes = gray ? (T.sourceRowBytes + 1) & ~1 : gImage->rowBytes;
-  if (T.sourceRowBytes > 0x7FFF * 2) return kStrMemory;
-  gImage->sourceRowBytes = static_cast<int16_t>(T.sourceRowBytes > 32767 ? 32767 : T.sourceRowBytes);
+  if (T.sourceRowBytes > 32767) return kStrMemory;  // the record holds a 16-bit row length
+  gImage->sourceRowBytes = static_cast<int16_t>(T.sourceRowBytes);
   T.rowsPerStrip = tiled ? T.tileLength : (T.rowsPerStrip < T.imageRows ? T.rowsPerStrip : T.imageRows);
 
   if (T.compression != 1 && T.compression != 2 && T.compression != 5 && T.compression != 32771 &&

@@ -143,6 +143,18 @@ TEST_F(TiffReader, DirectoryValuesAsTheFileStatesThem) {
                            {280, 3, 1, 255}, {281, 3, 1, 0}};
   ASSERT_TRUE(OpenAs(Dir(), BuildTiff(bw, "\x0F"), "b.tif"));
   EXPECT_EQ(gWorkBits[0], 0xF0);
+  CloseDocument();
+
+  // A one-bit palette image stays bilevel; its map says which index is dark.
+  for (bool blackFirst : {true, false}) {
+    std::string map;
+    for (uint32_t v : {0u, 0xFFFFu, 0u, 0xFFFFu, 0u, 0xFFFFu}) PutLE(map, blackFirst ? v : 0xFFFF - v, 2);
+    std::vector<Entry> pal = {{256, 3, 1, 8}, {257, 3, 1, 1}, {262, 3, 1, 3}, {273, 4, 1, kData}, {320, 3, 6, 9}};
+    ASSERT_TRUE(OpenAs(Dir(), BuildTiff(pal, "\x0F", map), "p.tif"));
+    EXPECT_EQ(gImage->bitsPerSample, 1);
+    EXPECT_EQ(gWorkBits[0], blackFirst ? 0xF0 : 0x0F);
+    CloseDocument();
+  }
 }
 
 TEST_F(TiffReader, EveryRefusalShowsItsMessage) {
