@@ -75,37 +75,63 @@ int32_t LookBack(const Builder& b, int32_t limit) {
   return k;
 }
 
-int32_t PointDeviation(const Builder& b, int32_t px, int32_t py, int32_t previous) {
-  int32_t cx = b.x - b.xs, cy = b.y - b.ys;
-  int64_t d = static_cast<int64_t>(cx) * cx + static_cast<int64_t>(cy) * cy;
-  bool mainX = static_cast<int64_t>(cx) * cx > static_cast<int64_t>(cy) * cy;
-  int32_t along = mainX ? px : py;
-  int32_t a0 = mainX ? b.xs : b.ys, a1 = mainX ? b.x : b.y;
-  int32_t lo = a0 < a1 ? a0 : a1, hi = a0 < a1 ? a1 : a0;
-  if (along >= lo && along <= hi) {
-    if (d == 0) return 0;
-    double cross = static_cast<double>(cx) * (py - b.ys) - static_cast<double>(cy) * (px - b.xs);
-    double v = 64.0 * cross * cross / static_cast<double>(d);
-    return v >= 9999 ? 9999 : static_cast<int32_t>(v);
+// The chord from the segment start to the current point, set up once per
+// step for the deviations of the edge-list points.
+struct Chord {
+  int32_t xs, ys, x, y, cx, cy;
+  int64_t d;
+  bool mainX;
+  int32_t lo, hi;
+  Chord(const Builder& b) : xs(b.xs), ys(b.ys), x(b.x), y(b.y), cx(b.x - b.xs), cy(b.y - b.ys) {
+    d = static_cast<int64_t>(cx) * cx + static_cast<int64_t>(cy) * cy;
+    mainX = static_cast<int64_t>(cx) * cx > static_cast<int64_t>(cy) * cy;
+    int32_t a0 = mainX ? xs : ys, a1 = mainX ? x : y;
+    lo = a0 < a1 ? a0 : a1;
+    hi = a0 < a1 ? a1 : a0;
   }
-  int64_t d0 = static_cast<int64_t>(px - b.xs) * (px - b.xs) + static_cast<int64_t>(py - b.ys) * (py - b.ys);
-  int64_t d1 = static_cast<int64_t>(px - b.x) * (px - b.x) + static_cast<int64_t>(py - b.y) * (py - b.y);
-  int64_t v = 64 * (d0 < d1 ? d0 : d1);
-  if (v > 1000000000) v = 1000000000;
-  if (v <= previous && previous < 999) v = previous + 1;
-  return static_cast<int32_t>(v);
-}
+  // A point within the chord's extent along its main axis contributes its
+  // perpendicular deviation; one beyond an end, 64 x its squared distance
+  // to the nearer end, and at least one more than the previous step's
+  // deviation when that is below 999.
+  int32_t Deviation(int32_t px, int32_t py, int32_t previous) const {
+    int32_t along = mainX ? px : py;
+    if (along >= lo && along <= hi) {
+      if (d == 0) return 0;
+      double cross = static_cast<double>(cx) * (py - ys) - static_cast<double>(cy) * (px - xs);
+      double v = 64.0 * cross * cross / static_cast<double>(d);
+      return v >= 9999 ? 9999 : static_cast<int32_t>(v);
+    }
+    int64_t d0 = static_cast<int64_t>(px - xs) * (px - xs) + static_cast<int64_t>(py - ys) * (py - ys);
+    int64_t d1 = static_cast<int64_t>(px - x) * (px - x) + static_cast<int64_t>(py - y) * (py - y);
+    int64_t v = 64 * (d0 < d1 ? d0 : d1);
+    if (v > 1000000000) v = 1000000000;
+    if (v <= previous && previous < 999) v = previous + 1;
+    return static_cast<int32_t>(v);
+  }
+};
 
 int32_t Deviation(const Builder& b, bool whole) {
-  int32_t previous = b.hist[4];
+  const Chord chord(b);
+  const int32_t previous = b.hist[4];
   int32_t dev = (b.centerline && b.x == b.xs && b.y == b.ys) ? 999 : 0;
   auto take = [&](int32_t i) {
     EdgePoint p = GetEdge(i);
-    int32_t v = PointDeviation(b, p.x, p.y, previous);
+    int32_t v = chord.Deviation(p.x, p.y, previous);
     if (v > dev) dev = v;
   };
   if (whole) {
-    for (int32_t i = 0; i < b.edgeCount; ++i) take(i);
+    int32_t inMemory = gEdges.page == 0 ? gEdges.pageBytes / 4 : 0;
+    if (b.edgeCount <= inMemory) {
+      const uint8_t* area = gEdges.area;
+      for (int32_t i = 0; i < b.edgeCount; ++i) {
+        EdgePoint p;
+        memcpy(&p, area + 4 * i, 4);
+        int32_t v = chord.Deviation(p.x, p.y, previous);
+        if (v > dev) dev = v;
+      }
+    } else {
+      for (int32_t i = 0; i < b.edgeCount; ++i) take(i);
+    }
   } else {
     take(b.cand);
     for (int32_t i = b.edgeCount - 4 < 0 ? 0 : b.edgeCount - 4; i < b.edgeCount; ++i)

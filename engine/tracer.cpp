@@ -150,7 +150,7 @@ void PagedReset(PagedArea* p, uint8_t* area, int32_t bytes, int store, int32_t e
   p->spilled = false;
 }
 
-uint8_t* PagedAt(PagedArea* p, int32_t offset, bool write) {
+uint8_t* PagedAtSlow(PagedArea* p, int32_t offset, bool write) {
   int32_t page = offset / p->pageBytes;
   if (page != p->page) {
     if (gUserAbort) return gDummy;

@@ -24,7 +24,15 @@ struct PagedArea {
 void PagedReset(PagedArea* p, uint8_t* area, int32_t bytes, int store, int32_t elementBytes);
 // The address of the byte at `offset`, loading its page first. On a failed
 // store (message shown, gUserAbort set) a harmless dummy is returned.
-uint8_t* PagedAt(PagedArea* p, int32_t offset, bool write);
+uint8_t* PagedAtSlow(PagedArea* p, int32_t offset, bool write);
+inline uint8_t* PagedAt(PagedArea* p, int32_t offset, bool write) {
+  int32_t rel = offset - p->page * p->pageBytes;
+  if (rel >= 0 && rel < p->pageBytes) {
+    if (write) p->dirty = true;
+    return p->area + rel;
+  }
+  return PagedAtSlow(p, offset, write);
+}
 
 // ---------------------------------------------------------------------------
 // Direction codes: x to the right, y downward; d + 4 (mod 8) reverses d.
