@@ -49,6 +49,7 @@ TEST_F(TiffReader, GrayAndColorFilesMatchTheIndependentDecoder) {
     const char* file;
     const char* oracle;
     int spp;
+    int shift = 0;  // samples of fewer than 8 bits are left-aligned
   } cases[] = {
       {"tiff-gray-none.tif", "src-gray.pgm", 1},     {"tiff-gray-packbits.tif", "src-gray.pgm", 1},
       {"tiff-gray-lzw-2.tif", "src-gray.pgm", 1},    {"tiff-gray-strips.tif", "src-gray.pgm", 1},
@@ -58,13 +59,15 @@ TEST_F(TiffReader, GrayAndColorFilesMatchTheIndependentDecoder) {
       {"tiff-rgb-planar.tif", "src-rgb.ppm", 3},     {"tiff-rgb-tiled.tif", "src-rgb.ppm", 3},
       {"tiff-pal4.tif", "src-pal.ppm", 3},           {"tiff-rgb16-none.tif", "src-rgb16.ppm", 3},
       {"tiff-rgb16-lzw-2-be.tif", "src-rgb16.ppm", 3}, {"tiff-prim-planar1.tif", "src-prim.ppm", 3},
+      {"tiff-rgb16-tiled-be.tif", "src-rgb16.ppm", 3},  {"tiff-gray16-lzw-2-le.tif", "src-g16.pgm", 1},
+      {"tiff-gray4-lzw.tif", "src-g4.pgm", 1, 4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
     ASSERT_TRUE(OpenFixture(Dir(), c.file));
     EXPECT_GE(gImage->bitsPerSample, 2);
     EXPECT_EQ(gImage->samplesPerPixel, c.spp);
-    ExpectStoreIs(ReadPnm(RasterFixture(c.oracle)));
+    ExpectStoreIs(ReadPnm(RasterFixture(c.oracle)), c.shift);
     if (c.spp == 1) {
       EXPECT_EQ(gImage->photometric, 1);  // 0 is black in the store
     }
