@@ -215,4 +215,85 @@ TEST_F(BatchTest, RunBatchGoesBackToTheSelection) {
   EXPECT_FALSE(gDocument->Test(Flag::batchRunning));
 }
 
+// A backend that keeps the batch line of every progress change and presses
+// Escape once the progress of the n-th conversion shows.
+std::vector<std::string> gBatchLines;
+int gStopInConversion = 0;  // 0: never
+int gConversionsSeen = 0;
+bool gEscapePending = false;
+int AnswerDefault(int, int kind, const char*) { return kind == kMessageWarning ? kAnswerOK : kAnswerYes; }
+void NoBeep() {}
+void WatchProgress(const ProgressModel& m) {
+  if (!m.open || m.batchText.empty()) return;
+  if (gBatchLines.empty() || gBatchLines.back() != m.batchText) {
+    gBatchLines.push_back(m.batchText);
+    if (++gConversionsSeen == gStopInConversion) gEscapePending = true;
+  }
+}
+PumpResult PumpEscape() {
+  PumpResult r;
+  r.escape = gEscapePending;
+  gEscapePending = false;
+  return r;
+}
+uint32_t gTicks = 0;
+uint32_t FastTicks() { return gTicks += 100; }
+
+class BatchRunTest : public BatchTest {
+ protected:
+  void SetUp() override {
+    BatchTest::SetUp();
+    gBatchLines.clear();
+    gStopInConversion = gConversionsSeen = 0;
+    gEscapePending = false;
+    InstallBackend(PlatformBackend{AnswerDefault, NoBeep, WatchProgress, PumpEscape});
+    SetTickSource(FastTicks);
+    std::string data = SourceDir() + "/tests/cli/data/";
+    WriteFileBytes(In() + "first.tif", ReadFileBytes(data + "drawing.tif"));
+    WriteFileBytes(In() + "broken.tif", "II*\0 not really");
+    WriteFileBytes(In() + "third.pcx", ReadFileBytes(data + "drawing.pcx"));
+    for (const char* name : {"first.tif", "broken.tif", "third.pcx"}) AddBatchEntry(In().c_str(), name);
+  }
+  void TearDown() override {
+    InstallHeadlessBackend();
+    BatchTest::TearDown();
+  }
+};
+
+TEST_F(BatchRunTest, MixedListConvertsTheGoodFiles) {
+  gPrefs->outputFormat = 5;
+  EXPECT_EQ(RunBatchList(), kBatchDone);
+  ASSERT_EQ(gItems.size(), 3u);
+  EXPECT_EQ(gItems[0].status, kItemSaved);
+  EXPECT_EQ(gItems[1].status, kItemOpenFailed);
+  EXPECT_EQ(gItems[2].status, kItemSaved);
+  EXPECT_EQ(ReadFileBytes(Out() + "first.dxf").compare(0, 10, "0\r\nSECTION"), 0);
+  EXPECT_TRUE(FileExists((Out() + "third.dxf").c_str()));
+  EXPECT_FALSE(FileExists((Out() + "broken.dxf").c_str()));
+  // No reader message and no save question; the curve warning of DXF output
+  // is not shown in a batch either.
+  EXPECT_EQ(MessageIds(), std::vector<int>{});
+  // The progress window counts the entries still listed.
+  EXPECT_EQ(gBatchLines, (std::vector<std::string>{"Files to go: 2", "Files to go: 0"}));
+  EXPECT_EQ(Progress().title, "Progress");
+  EXPECT_FALSE(gDocument->imageWindow);  // every document was closed
+}
+
+TEST_F(BatchRunTest, StopEndsTheRunAndKeepsTheRest) {
+  gStopInConversion = 1;
+  EXPECT_EQ(RunBatchList(), kBatchStopped);
+  ASSERT_EQ(gItems.size(), 1u);
+  EXPECT_EQ(gItems[0].status, kItemStopped);
+  EXPECT_FALSE(FileExists((Out() + "first.eps").c_str()));
+  EXPECT_EQ(ListedNames(), (std::vector<std::string>{"broken.tif", "third.pcx"}));
+  EXPECT_FALSE(gDocument->Test(Flag::batchRunning));
+
+  // The next run picks up where the stop left off.
+  gItems.clear();
+  EXPECT_EQ(RunBatchList(), kBatchDone);
+  ASSERT_EQ(gItems.size(), 2u);
+  EXPECT_EQ(gItems[1].status, kItemSaved);
+  EXPECT_TRUE(FileExists((Out() + "third.eps").c_str()));
+}
+
 }  // namespace

@@ -101,9 +101,9 @@ class PrefsTest : public TessTest {
 };
 
 TEST_F(PrefsTest, DefaultsAreTheDocumentedValues) {
-  EXPECT_EQ(gPrefs->previewKind, 1);
-  EXPECT_EQ(gPrefs->outputFormat, 3);
-  EXPECT_EQ(gPrefs->drawThickness, 4);
+  EXPECT_EQ(int{gPrefs->previewKind}, 1);
+  EXPECT_EQ(int{gPrefs->outputFormat}, 3);
+  EXPECT_EQ(int{gPrefs->drawThickness}, 4);
   EXPECT_EQ(gPrefs->wandTolerance, 32);
   EXPECT_EQ(gPrefs->flags0, PrefFlag::beepAfterConvert | PrefFlag::expandSpread | 0x20);
   EXPECT_EQ(gPrefs->flags1, PrefFlag::savePositions | PrefFlag::eliminateHidden);
@@ -148,7 +148,7 @@ TEST_F(PrefsTest, BothFilesRoundTripByteExactly) {
   EXPECT_EQ(memcmp(gPrefs, &saved, sizeof saved), 0);
   EXPECT_EQ(PresetNames(), "Defaults;Fine;");
   EXPECT_EQ(memcmp(PresetAt(1), &fine, sizeof fine), 0);
-  EXPECT_EQ(gConvSettings->tolerance, 12);  // the selected preset was applied
+  EXPECT_EQ(int{gConvSettings->tolerance}, 12);  // the selected preset was applied
   ASSERT_EQ(CustomColorCount(), 1);
   EXPECT_STREQ(CustomColorAt(0)->name, "Teal");
   EXPECT_EQ(CustomColorAt(0)->color[0], 200);
@@ -203,14 +203,14 @@ TEST_F(PrefsTest, NoiseSuppressionIsClampedAndBigEndianPresetsSwapped) {
   bytes += Preset("Big", 9000, true) + Preset("Low", 50, true) + Preset("Mid", 1234, true);
   ASSERT_TRUE(ReadBytes(bytes, true));
   ASSERT_EQ(PresetNames(), "Big;Low;Mid;");
-  EXPECT_EQ(PresetAt(0)->noiseSuppression, 8000);
-  EXPECT_EQ(PresetAt(1)->noiseSuppression, 100);
+  EXPECT_EQ(int{PresetAt(0)->noiseSuppression}, 8000);
+  EXPECT_EQ(int{PresetAt(1)->noiseSuppression}, 100);
   const ConversionSettings* s = PresetAt(2);
-  EXPECT_EQ(s->noiseSuppression, 1234);
-  EXPECT_EQ(s->lineType, 2);
-  EXPECT_EQ(s->lineThinning, 300);
-  EXPECT_EQ(s->tolerance, 15);
-  EXPECT_EQ(s->contrast, 10);
+  EXPECT_EQ(int{s->noiseSuppression}, 1234);
+  EXPECT_EQ(int{s->lineType}, 2);
+  EXPECT_EQ(int{s->lineThinning}, 300);
+  EXPECT_EQ(int{s->tolerance}, 15);
+  EXPECT_EQ(int{s->contrast}, 10);
   EXPECT_EQ(s->maxColors, 8);  // a version 2 preset keeps its colors
 }
 
@@ -223,13 +223,13 @@ TEST_F(PrefsTest, BigEndianPreferencesKeepOnlyFormatPreviewAndCounts) {
   Put16(rec, 20, 0, true);  // colors
   Put16(rec, 22, 7, true);  // presets: ignored in the preferences file
   ASSERT_TRUE(ReadBytes(Header(2, true) + rec, false));
-  EXPECT_EQ(gPrefs->previewKind, 4);
-  EXPECT_EQ(gPrefs->outputFormat, 5);
-  EXPECT_EQ(gPrefs->pixelWriterKind, 1);
-  EXPECT_EQ(gPrefs->drawThickness, 3);
+  EXPECT_EQ(int{gPrefs->previewKind}, 4);
+  EXPECT_EQ(int{gPrefs->outputFormat}, 5);
+  EXPECT_EQ(int{gPrefs->pixelWriterKind}, 1);
+  EXPECT_EQ(int{gPrefs->drawThickness}, 3);
   EXPECT_EQ(PresetNames(), "Defaults;");
-  EXPECT_EQ(gPrefs->dialogPositions[5][0], 0);
-  EXPECT_EQ(gPrefs->mainWindow[2], 0);
+  EXPECT_EQ(int{gPrefs->dialogPositions[5][0]}, 0);
+  EXPECT_EQ(int{gPrefs->mainWindow[2]}, 0);
   EXPECT_STREQ(gPrefs->pluginFolder, "");
   EXPECT_STREQ(gPrefs->scratchFolder, TempFolder());
   EXPECT_EQ(gPrefs->wandTolerance, 32);  // not in that layout: the default stays
@@ -241,11 +241,11 @@ TEST_F(PrefsTest, VersionOneFilesAreConverted) {
   ASSERT_TRUE(ReadBytes(Header(1) + rec, false));
   EXPECT_EQ(MessageIds(), std::vector<int>{361});
   EXPECT_EQ(gPrefs->flags0, 0x03);
-  EXPECT_EQ(gPrefs->drawThickness, 2);
+  EXPECT_EQ(int{gPrefs->drawThickness}, 2);
   EXPECT_EQ(gPrefs->wandTolerance, 40);
   EXPECT_STREQ(gPrefs->selectedPreset, "Fine");
-  EXPECT_EQ(gPrefs->dialogPositions[3][0], 120);
-  EXPECT_EQ(gPrefs->dialogPositions[3][1], 80);
+  EXPECT_EQ(int{gPrefs->dialogPositions[3][0]}, 120);
+  EXPECT_EQ(int{gPrefs->dialogPositions[3][1]}, 80);
   EXPECT_STREQ(gPrefs->scratchFolder, TempFolder());  // beyond the old record: default
 
   // Version 1 presets: a complexity above 2 turns on posterizing, and the
@@ -260,7 +260,7 @@ TEST_F(PrefsTest, VersionOneFilesAreConverted) {
   EXPECT_TRUE(PresetAt(0)->optionFlags & Option::posterize);
   EXPECT_FALSE(PresetAt(1)->optionFlags & Option::posterize);
   EXPECT_EQ(PresetAt(0)->maxColors, 16);
-  EXPECT_EQ(PresetAt(0)->complexity, 10);
+  EXPECT_EQ(int{PresetAt(0)->complexity}, 10);
 }
 
 TEST_F(PrefsTest, PreferencesFileRecovery) {
@@ -268,15 +268,15 @@ TEST_F(PrefsTest, PreferencesFileRecovery) {
   std::string claims = Header(2) + Record(3) + Preset("X", 800);
   EXPECT_TRUE(ReadBytes(claims, false));
   EXPECT_EQ(PresetNames(), "Defaults;");
-  EXPECT_EQ(gPrefs->presetCount, 1);
+  EXPECT_EQ(int{gPrefs->presetCount}, 1);
 
   // The output format of earlier versions becomes format 3 with a preview.
   std::string old = Record(0);
   Put16(old, 8, 0);
   Put16(old, 10, 6);
   ASSERT_TRUE(ReadBytes(Header(2) + old, false));
-  EXPECT_EQ(gPrefs->outputFormat, 3);
-  EXPECT_EQ(gPrefs->previewKind, 1);
+  EXPECT_EQ(int{gPrefs->outputFormat}, 3);
+  EXPECT_EQ(int{gPrefs->previewKind}, 1);
 
   // Invalid files: message 40 and the defaults, nothing of the file kept.
   const std::string bad[] = {Header(2) + Record(0).substr(0, 100), Header(7) + Record(0),
@@ -286,8 +286,8 @@ TEST_F(PrefsTest, PreferencesFileRecovery) {
     ClearMessageLog();
     EXPECT_FALSE(ReadBytes(bytes, false));
     EXPECT_EQ(MessageIds(), std::vector<int>{40});
-    EXPECT_EQ(gPrefs->outputFormat, 3);
-    EXPECT_EQ(gPrefs->drawThickness, 4);
+    EXPECT_EQ(int{gPrefs->outputFormat}, 3);
+    EXPECT_EQ(int{gPrefs->drawThickness}, 4);
     EXPECT_EQ(CustomColorCount(), 0);
   }
 }
@@ -300,7 +300,7 @@ TEST_F(PrefsTest, UnterminatedStringsAndWildValuesAreTamed) {
   ASSERT_TRUE(ReadBytes(Header(2) + rec, false));
   EXPECT_EQ(strlen(gPrefs->selectedPreset), 32u);
   EXPECT_EQ(strlen(gPrefs->scratchFolder), 255u);
-  EXPECT_EQ(gPrefs->drawThickness, 4);
+  EXPECT_EQ(int{gPrefs->drawThickness}, 4);
   std::string p = Preset("", 800);
   memset(&p[0], 'q', 32);
   ASSERT_TRUE(ReadBytes(Header(2) + Record(1) + p, true));
@@ -364,7 +364,7 @@ TEST_F(PrefsTest, SelectedPresetIsAppliedOnlyWhenRestoreIsOn) {
   gPrefs->flags0 |= PrefFlag::restoreSettings;
   ASSERT_TRUE(ApplySelectedPreset());
   EXPECT_STREQ(gConvSettings->name, "Loose");
-  EXPECT_EQ(gConvSettingsEdit->tolerance, 50);
+  EXPECT_EQ(int{gConvSettingsEdit->tolerance}, 50);
   strcpy(gPrefs->selectedPreset, "loose");  // exact comparison
   EXPECT_FALSE(ApplySelectedPreset());
 }
@@ -437,8 +437,8 @@ TEST_F(PrefsTest, DialogPlacement) {
     EXPECT_EQ(p.top, c.want.top);
     EXPECT_EQ(p.centered, c.want.centered);
     if (c.stored) {
-      EXPECT_EQ(gPrefs->dialogPositions[slot][1], 400);
-      EXPECT_EQ(gPrefsEdit->dialogPositions[slot][0], 350);
+      EXPECT_EQ(int{gPrefs->dialogPositions[slot][1]}, 400);
+      EXPECT_EQ(int{gPrefsEdit->dialogPositions[slot][0]}, 350);
     }
   }
 }
