@@ -477,11 +477,12 @@ void WriteFreeLines(const LineRecord* r, int16_t n, const LineRecord* perp, int1
 }
 
 // Whether ink of the template leads from (x, y) to a line at (um, vl):
-// `vertical` exchanges rows and columns. The walk steps along the line
-// toward its middle and, where the ink does not go on that way, one step
-// toward the line instead; once it has reached the line's row (or the
-// middle's column) it walks straight toward the line while the ink lasts,
-// and succeeds within 4 of the line's centre.
+// `vertical` exchanges rows and columns. The walk steps toward the line
+// where the ink goes that way and otherwise one step along the line toward
+// its middle; once it has reached the line's row (or the middle's column) it
+// walks straight toward the line while the ink lasts, and succeeds within 4
+// of the line's centre. Stepping toward the line first keeps the walk as
+// short as the distance to the line instead of half the line's length.
 bool InkConnects(int x, int y, int um, int vl, bool vertical) {
   auto ink = [&](int u, int v) { return vertical ? TemplateBit(v, u) : TemplateBit(u, v); };
   int u = vertical ? y : x, v = vertical ? x : y;
@@ -491,8 +492,8 @@ bool InkConnects(int x, int y, int um, int vl, bool vertical) {
     if (!ink(u, v)) return false;
   }
   while (u != um && v != vl) {
-    if (ink(u + du, v)) u += du;
-    else if (ink(u, v + dv)) v += dv;
+    if (ink(u, v + dv)) v += dv;
+    else if (ink(u + du, v)) u += du;
     else return false;
   }
   while (std::abs(v - vl) >= 4) {
