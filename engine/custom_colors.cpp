@@ -7,7 +7,9 @@
 #include <cstring>
 #include <string>
 
+#include "art/pathstore.h"
 #include "engine/conversion.h"
+#include "engine/settings.h"
 #include "output/stream.h"
 #include "platform/platform.h"
 #include "platform/string_ids.h"
@@ -436,6 +438,62 @@ int NewCustomColor(bool tagged) {
   CopyColorName(e->name, name);
   e->tagged = tagged ? 1 : 0;
   return Count() - 1;
+}
+
+// ---------------------------------------------------------------------------
+// Custom Color dialog.
+
+int CheckColorName(int index, const char* name) {
+  int id = 0;
+  if (!name[0]) {
+    id = 135;
+  } else {
+    int found = FindCustomColor(name);
+    if (found >= 0 && found != index) id = 136;
+  }
+  if (id) ShowWarning(id);
+  return id;
+}
+
+bool RenameCustomColor(int index, const char* name) {
+  CustomColorEntry* e = CustomColorAt(index);
+  if (!e || CheckColorName(index, name)) return false;
+  memset(e->name, 0, sizeof e->name);
+  CopyColorName(e->name, name);
+  return true;
+}
+
+bool SetSwatchColor(int index, const uint8_t cmyk[4]) {
+  CustomColorEntry* e = CustomColorAt(index);
+  if (!e) return false;
+  if (!StartsWith(e->name, LoadString(kStrNewColor)) && AskQuestion(kStrReplaceColorValues) != kAnswerYes)
+    return false;
+  memcpy(e->color, cmyk, 4);
+  return true;
+}
+
+void SetTintColor(int index, int percent) {
+  CustomColorEntry* e = CustomColorAt(index);
+  if (!e) return;
+  e->color[0] = e->color[1] = e->color[2] = 0;
+  e->color[3] = static_cast<uint8_t>(PercentToByte(percent < 0 ? 0 : percent > 100 ? 100 : percent));
+}
+
+bool CustomColorInUse(int index) {
+  for (int16_t i = 0; i < gPathCount; ++i) {
+    const PathRecord& r = gPaths[i];
+    if ((r.fillKind == kPaintCustom && r.fillCustom == index) ||
+        (r.strokeKind == kPaintCustom && r.strokeCustom == index))
+      return true;
+  }
+  return false;
+}
+
+void FormatColorCounts(char* text, int size) {
+  int tagged = TaggedCustomColorCount(), total = Count();
+  std::string line = FormatString(tagged == 1 ? kStrColorTag : kStrColorTags, tagged);
+  line += FormatString(total == 1 ? kStrColorTotal : kStrColorTotals, total);
+  snprintf(text, static_cast<size_t>(size), "%s", line.c_str());
 }
 
 // ---------------------------------------------------------------------------

@@ -76,6 +76,24 @@ void ImportCustomColors(const CustomColorEntry* colors, int count, bool tag);
 // its index, or -1 when it could not be added.
 int NewCustomColor(bool tagged);
 
+// Logic of the Custom Color dialog.
+// Checks a name typed for entry `index`: 0 when it may be used, else the
+// message shown (135 empty, 136 taken by another entry).
+int CheckColorName(int index, const char* name);
+// Renames entry `index` after CheckColorName; false when refused.
+bool RenameCustomColor(int index, const char* name);
+// "Get Swatch Color": copies a process color into entry `index`, asking first
+// unless the entry's name begins with "New Color". False when declined.
+bool SetSwatchColor(int index, const uint8_t cmyk[4]);
+// A single-value (tint) color is stored as C = M = Y = 0 and K = the tint.
+void SetTintColor(int index, int percent);
+// True when a path's fill or stroke is this custom color ("Select All Unused"
+// selects the others).
+bool CustomColorInUse(int index);
+// The counts line: "%d Tag," or "%d Tags," then " %d Total Color" or
+// " %d Total Colors".
+void FormatColorCounts(char* text, int size);
+
 // A component byte as a color file and the art files write it: "0", "1",
 // "0.55" or "0.5", followed by one blank. `text` needs 6 bytes.
 void FormatColorFraction(uint8_t component, char* text);

@@ -17,6 +17,7 @@
 int32_t gPageWidth = 0;
 int32_t gPageHeight = 0;
 int16_t gEffectivePreview = 0;
+MetafileWriter gMetafileWriter = {nullptr, nullptr, nullptr};
 int32_t gPostScriptStart = 0;
 int32_t gPostScriptEnd = 0;
 
@@ -292,14 +293,14 @@ int SaveArt(const char* path, int scratch) {
   gUserAbort = 0;
   if (scratch) gDocument->Set(Flag::writingClipboard);
   int16_t code = FormatCode();
-  // Design note: the enhanced metafile is written by the clipboard module;
-  // until it is there, format 4 fails like a metafile that cannot be made.
-  if (code == 4) {
-    ShowWarning(12);
-    gDocument->Clear(Flag::writingClipboard);
-    return 0;
-  }
-  if (OutOpen(path) == kNoFile) {
+  bool metafile = code == 4;
+  if (metafile) {
+    if (!gMetafileWriter.create || !gMetafileWriter.create(path)) {
+      ShowWarning(12);
+      gDocument->Clear(Flag::writingClipboard);
+      return 0;
+    }
+  } else if (OutOpen(path) == kNoFile) {
     gDocument->Clear(Flag::writingClipboard);
     return 0;
   }
@@ -319,14 +320,16 @@ int SaveArt(const char* path, int scratch) {
     for (int16_t i = 0; i < count; ++i) {
       if (PollUserAbort()) break;
       const PathRecord* r = &gPaths[i];
-      if (code == 5) {
+      if (metafile) {
+        if (gMetafileWriter.writePath) gMetafileWriter.writePath(r);
+      } else if (code == 5) {
         WriteDxfPath(r);
       } else if (code != 7 || (r->pathFlags & PathFlag::selected)) {
         WritePath(r);
       }
       ShowProgress(static_cast<int16_t>((i + 1) * 100 / count), LoadString(147));
     }
-    if (!gUserAbort) {
+    if (!gUserAbort && !metafile) {
       if (code == 5) {
         WriteDxfTrailer();
       } else {
@@ -336,7 +339,11 @@ int SaveArt(const char* path, int scratch) {
   }
 
   gPrefs->previewKind = savedPreview;
-  OutClose();
+  if (metafile) {
+    if (gMetafileWriter.close) gMetafileWriter.close();
+  } else {
+    OutClose();
+  }
   ShowProgress(0, nullptr);
 
   if (gFlattenedCurves > 0 && !gDocument->Test(Flag::batchRunning) && !scratch && !gUserAbort &&

@@ -12,6 +12,17 @@ struct PathRecord;
 // clipboard's scratch file.
 int SaveArt(const char* path, int scratch);
 
+// The enhanced metafile writer (format 4), installed by the module that
+// makes metafiles: create the file (false on failure), draw one path, close.
+// While none is installed a format-4 save fails as a metafile that cannot be
+// created.
+struct MetafileWriter {
+  bool (*create)(const char* path);
+  void (*writePath)(const PathRecord* path);
+  void (*close)();
+};
+extern MetafileWriter gMetafileWriter;
+
 // Page scale of the running save: the 16.16 factors are the output stream's
 // gOutScaleX / gOutScaleY; W and H are the bounding box in whole points.
 extern int32_t gPageWidth;

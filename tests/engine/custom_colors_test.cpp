@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "art/pathstore.h"
 #include "platform/string_ids.h"
 #include "shell/records.h"
 #include "tests/support/support.h"
@@ -197,6 +198,58 @@ TEST_F(CustomColorTest, NewColorsTakeTheSmallestFreeNumber) {
   DeleteCustomColor(0);
   NewCustomColor(false);
   EXPECT_EQ(Names(), (std::vector<std::string>{"New Color 2", "New Color 1"}));
+}
+
+TEST_F(CustomColorTest, DialogChecksNamesAsksBeforeReplacingAndCounts) {
+  Add("New Color 1", 0, 0, 0, 0, 1);
+  Add("Brick", 0, 0, 0, 0);
+  EXPECT_FALSE(RenameCustomColor(1, ""));
+  EXPECT_FALSE(RenameCustomColor(1, "New Color 1"));
+  EXPECT_TRUE(RenameCustomColor(1, "Brick"));  // its own name
+  EXPECT_TRUE(RenameCustomColor(1, "Clay"));
+  EXPECT_EQ(MessageIds(), (std::vector<int>{135, 136}));
+  EXPECT_STREQ(CustomColorAt(1)->name, "Clay");
+
+  ClearMessageLog();
+  const uint8_t swatch[4] = {1, 2, 3, 4};
+  EXPECT_TRUE(SetSwatchColor(0, swatch));  // a new color is replaced without asking
+  EXPECT_TRUE(MessageIds().empty());
+  ScriptAnswers({kAnswerNo, kAnswerYes});
+  EXPECT_FALSE(SetSwatchColor(1, swatch));
+  EXPECT_EQ(Color(1), (std::vector<uint8_t>{0, 0, 0, 0}));
+  EXPECT_TRUE(SetSwatchColor(1, swatch));
+  EXPECT_EQ(Color(1), (std::vector<uint8_t>{1, 2, 3, 4}));
+  EXPECT_EQ(MessageIds(), (std::vector<int>{kStrReplaceColorValues, kStrReplaceColorValues}));
+
+  SetTintColor(1, 55);
+  EXPECT_EQ(Color(1), (std::vector<uint8_t>{0, 0, 0, 140}));
+
+  char text[64];
+  FormatColorCounts(text, sizeof text);
+  EXPECT_STREQ(text, "1 Tag, 2 Total Colors");
+  DeleteCustomColor(0);
+  FormatColorCounts(text, sizeof text);
+  EXPECT_STREQ(text, "0 Tags, 1 Total Color");
+}
+
+TEST_F(CustomColorTest, UseByPathsFindsFillsAndStrokes) {
+  Add("A", 0, 0, 0, 0);
+  Add("B", 0, 0, 0, 0);
+  Add("C", 0, 0, 0, 0);
+  ASSERT_EQ(ResetPathStore(), 0);
+  MakeBitmapImage(32, 32);
+  penX = penY = 1;
+  BeginPath();
+  gPaths[0].fillKind = kPaintCustom;
+  gPaths[0].fillCustom = 2;
+  gPaths[0].strokeKind = kPaintProcess;
+  gPaths[0].strokeCustom = 1;  // not a custom stroke
+  EXPECT_FALSE(CustomColorInUse(0));
+  EXPECT_FALSE(CustomColorInUse(1));
+  EXPECT_TRUE(CustomColorInUse(2));
+  gPaths[0].strokeKind = kPaintCustom;
+  EXPECT_TRUE(CustomColorInUse(1));
+  DeleteAllPaths();
 }
 
 TEST_F(CustomColorTest, SortedViewIgnoresCaseOfLettersAndKeepsListOrder) {

@@ -286,6 +286,32 @@ TEST_F(EpsDocumentTest, DiskFullDeletesFileAndSaysSoOnce) {
   }
 }
 
+std::vector<std::string> gMetafileCalls;
+
+TEST_F(EpsDocumentTest, MetafileFormatGoesThroughItsWriter) {
+  SmallArt();
+  std::string path = PathIn("art.emf");
+  gPrefs->outputFormat = 4;
+  EXPECT_EQ(SaveArt(path.c_str(), 0), 0);  // no metafile writer installed
+  EXPECT_EQ(MessageIds(), std::vector<int>{12});
+
+  ClearMessageLog();
+  gMetafileWriter = {[](const char*) {
+                       gMetafileCalls.push_back("create");
+                       return true;
+                     },
+                     [](const PathRecord* r) { gMetafileCalls.push_back(std::to_string(r->pointCount)); },
+                     [] { gMetafileCalls.push_back("close"); }};
+  gDocument->Set(Flag::artModified);
+  EXPECT_EQ(SaveArt(path.c_str(), 0), 1);
+  gMetafileWriter = {nullptr, nullptr, nullptr};
+  EXPECT_EQ(gMetafileCalls, (std::vector<std::string>{"create", "10", "6", "close"}));
+  EXPECT_EQ(gPageWidth, 64);  // the page scale is computed for the metafile too
+  EXPECT_FALSE(gDocument->Test(Flag::artModified));
+  EXPECT_FALSE(FileExists(path.c_str()));  // the stream never opened it
+  EXPECT_TRUE(MessageIds().empty());
+}
+
 TEST_F(EpsDocumentTest, OutputThatCannotBeCreatedFails) {
   SmallArt();
   gPrefs->outputFormat = 3;
