@@ -10,6 +10,7 @@
 
 #include "art/pathstore.h"
 #include "engine/conversion.h"
+#include "engine/junctions.h"
 #include "engine/linerec.h"
 #include "engine/polygon.h"
 #include "engine/settings.h"
@@ -424,11 +425,11 @@ int32_t SearchSpan(int32_t i, int lineType, Pt curve[4], Pt* q1Out, Pt* q2Out) {
 }  // namespace
 
 bool HasJunctionStop(int32_t end) {
-  VertexRecord before = GetVertex(end);
-  if (!SnapToJunction(end)) return false;
-  VertexRecord j = GetVertex(end);
-  auto dist = [&j](const VertexRecord& v) { return CappedVec(v.x - j.x, v.y - j.y); };
-  int32_t own = dist(before);
+  int32_t j = JunctionForVertex(end);
+  if (j < 0) return false;
+  const JunctionPoint& p = JunctionList[j];
+  auto dist = [&p](const VertexRecord& v) { return CappedVec(v.x - p.x, v.y - p.y); };
+  int32_t own = dist(GetVertex(end));
   bool prevCloser = end > 0 && dist(GetVertex(end - 1)) < own;
   bool nextCloser = Exists(end + 1) && dist(GetVertex(end + 1)) < own;
   return !prevCloser && !nextCloser;

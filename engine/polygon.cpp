@@ -439,10 +439,13 @@ void BuildPolygon() {
   while (!Build(tol) && !gUserAbort) tol *= 2;
 }
 
-int SnapToJunction(int32_t index) {
-  if (tracingMode == 0) return 0;
-  VertexRecord v = GetVertex(index);
-  if (!HaveJunctions()) return LineSnap(index, v);
+namespace {
+
+// The junction that vertex `index` snaps to, -1 when none does (then line
+// recognition's end snap decides). *fresh tells that it is an unused one.
+int32_t ChooseJunction(int32_t index, const VertexRecord& v, bool* fresh) {
+  *fresh = false;
+  if (!HaveJunctions()) return -1;
   const bool shared = tracingMode == -1;
   SeekJunctionRows(v.y);
   int32_t used = -1, usedDist = junctionSnapLimit, unused = -1, unusedDist = junctionSnapLimit;
@@ -459,7 +462,7 @@ int SnapToJunction(int32_t index) {
       unused = i;
     }
   }
-  if (used < 0 && unused < 0) return LineSnap(index, v);
+  if (used < 0 && unused < 0) return -1;
 
   // The edge considered: to the next vertex for the first, else to the
   // previous one; neighbours equal to the vertex are passed over.
@@ -500,20 +503,38 @@ int SnapToJunction(int32_t index) {
                    (d > 80 && unusedDist < usedDist && offUnused < offUsed - 100);
     }
     if (!takeUnused) {
-      if (centerline && d > 80 && offUsed > 14 * j) return LineSnap(index, v);
+      if (centerline && d > 80 && offUsed > 14 * j) return -1;
       target = used;
     }
   }
   if (target < 0) {
-    if (unused < 0) return LineSnap(index, v);
+    if (unused < 0) return -1;
     int32_t offUnused = JunctionOffset(unused, v, ex, ey, d);
-    if (centerline && d > 36 && offUnused > 14 * j && (d > 80 || offUnused > 28 * j)) return LineSnap(index, v);
+    if (centerline && d > 36 && offUnused > 14 * j && (d > 80 || offUnused > 28 * j)) return -1;
     target = unused;
-    MarkJunctionUsed(unused);
+    *fresh = true;
   }
+  return target;
+}
+
+}  // namespace
+
+int SnapToJunction(int32_t index) {
+  if (tracingMode == 0) return 0;
+  VertexRecord v = GetVertex(index);
+  bool fresh;
+  int32_t target = ChooseJunction(index, v, &fresh);
+  if (target < 0) return LineSnap(index, v);
+  if (fresh) MarkJunctionUsed(target);
   v.x = JunctionList[target].x;
   v.y = JunctionList[target].y;
   PutVertex(index, v);
   LineSnap(index, v);
   return 1;
+}
+
+int32_t JunctionForVertex(int32_t index) {
+  if (tracingMode == 0) return -1;
+  bool fresh;
+  return ChooseJunction(index, GetVertex(index), &fresh);
 }

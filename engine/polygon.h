@@ -48,5 +48,8 @@ void MergeLongChain();
 // Moves vertex `index` onto a junction point when one is near enough
 // (centerlining and the shared-boundary mode). 1 when it moved.
 int SnapToJunction(int32_t index);
+// The junction entry that vertex `index` would snap to, -1 none; changes
+// nothing.
+int32_t JunctionForVertex(int32_t index);
 // The search index into the junction list, kept across objects.
 extern int32_t junctionSearchIndex;

@@ -179,6 +179,9 @@ class JunctionSnapTest : public OutlineTest {
 TEST_F(JunctionSnapTest, VerticesMoveOntoNearJunctionsAndMarkThemUsed) {
   tracingMode = 1;
   SetPolygon({{22, 11}, {30, 11}, {42, 12}, {60, 30}, {41, 9}});
+  EXPECT_EQ(JunctionForVertex(0), 1) << "asking changes nothing";
+  EXPECT_EQ(GetVertex(0).x, 22);
+  EXPECT_FALSE(JunctionUsed(1));
   EXPECT_EQ(SnapToJunction(0), 1);
   EXPECT_EQ(GetVertex(0).x, 20);
   EXPECT_EQ(GetVertex(0).y, 10);
