@@ -10,10 +10,16 @@ namespace {
 
 class OpenImageTest : public TessTest {
  protected:
+  void SetUp() override {
+    TessTest::SetUp();
+    memBefore_ = MemLiveCount();
+  }
   void TearDown() override {
     CloseDocument();
+    EXPECT_EQ(MemLiveCount(), memBefore_) << "memory left after closing";
     TessTest::TearDown();
   }
+  int memBefore_ = 0;
 };
 
 // A Sun raster header and rows of one-bit pixels.
@@ -144,6 +150,7 @@ TEST_F(OpenImageTest, PolarityOfBilevelImagesIsOneForBlack) {
   ClearPadBits();
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 64; ++x) ASSERT_EQ(WorkPixel(x, y), x < 45 ? 1 : 0) << x;
+  FreeWorkBits();
 }
 
 std::vector<std::string> gDialogFolders;
