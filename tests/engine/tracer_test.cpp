@@ -289,3 +289,35 @@ TEST_F(TracerTest, StopMidConversionKeepsTheFinishedPaths) {
 }
 
 }  // namespace
+
+namespace {
+
+// With no memory for the mask and the template, the working bitmap serves as
+// the mask (object areas parked in "dgtemp") and the template is read from
+// "memtemp": the art comes out the same.
+TEST_F(TracerTest, LowMemoryConversionMakesTheSameArt) {
+  std::vector<std::vector<int16_t>> art[2];
+  for (int k = 0; k < 2; ++k) {
+    MakeBitmapImage(800, 700);
+    FillRect(20, 20, 200, 200);
+    for (int y = 60; y < 120; ++y)
+      for (int x = 60; x < 120; ++x) SetWorkPixel(x, y, 0);
+    FillRect(210, 30, 220, 300);  // close to the square: inside its object area
+    for (int y = 0; y < 100; ++y)
+      for (int x = 0; x < 100; ++x)
+        if ((x - 50) * (x - 50) + (y - 50) * (y - 50) < 1600) SetWorkPixel(400 + x, 300 + y);
+    gDocument->imageWindow = reinterpret_cast<WindowHandle>(this);
+    if (k == 1) MemFailAbove(68000);  // the bitmaps fail, the work buffer does not
+    ConvertImage(false);
+    MemResetFailures();
+    EXPECT_TRUE(MessageIds().empty());
+    EXPECT_EQ(lowMemoryMode, k);
+    for (int p = 0; p < gPathCount; ++p) art[k].push_back(PathWords(p));
+    CloseDocument();
+  }
+  EXPECT_EQ(art[0].size(), 4u);
+  EXPECT_EQ(art[1], art[0]);
+}
+
+}  // namespace
+
