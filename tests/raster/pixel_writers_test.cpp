@@ -33,7 +33,7 @@ std::vector<uint8_t> Pack(const std::vector<uint8_t>& row) {
 
 // Rows of a small color image for the row source.
 std::vector<uint8_t> gSamples;
-bool SampleRow(int16_t y, uint8_t* row) {
+bool TestSampleRow(int16_t y, uint8_t* row) {
   size_t n = static_cast<size_t>(gImage->width) * gImage->samplesPerPixel;
   memcpy(row, gSamples.data() + y * n, n);
   return true;
@@ -70,7 +70,7 @@ class PixelWriterTest : public TessTest {
     gImage->samplesPerPixel = static_cast<int16_t>(samples);
     gSamples.resize(static_cast<size_t>(width) * height * samples);
     for (size_t i = 0; i < gSamples.size(); ++i) gSamples[i] = static_cast<uint8_t>(i * 37 + i / 7);
-    gPixelRowSource = SampleRow;
+    gPixelRowSource = TestSampleRow;
   }
   std::string Write(int16_t kind, const std::string& name) {
     std::string path = PathIn(name);
@@ -222,7 +222,7 @@ TEST_F(PixelWriterTest, FailuresDeleteOrReport) {
   ClearMessageLog();
   gImage->bitsPerSample = 8;
   gImage->samplesPerPixel = 3;
-  gPixelRowSource = SampleRow;
+  gPixelRowSource = TestSampleRow;
   MemFailAbove(100);
   gPrefs->pixelWriterKind = 3;
   EXPECT_EQ(WritePixelImage(), 0);
@@ -292,6 +292,48 @@ TEST_F(PixelWriterTest, SaveDialogNamingRules) {
   EXPECT_EQ(DefaultPixelType(), 1);
   gImage->sourceType = kSourcePcx;
   EXPECT_EQ(DefaultPixelType(), 0);
+}
+
+}  // namespace
+
+#include "tests/raster/raster_helpers.h"
+
+namespace {
+
+// What the TIFF writer makes of an opened image, our TIFF reader reads back
+// the same.
+TEST_F(PixelWriterTest, TiffWriterRoundTripThroughOurReader) {
+  const struct {
+    const char* file;
+    const char* oracle;
+  } cases[] = {
+      {"tiff-bw-packbits.tif", "src-bw.pbm"},
+      {"tiff-gray-lzw-2.tif", "src-gray.pgm"},
+      {"tiff-rgb-lzw-2.tif", "src-rgb.ppm"},
+      {"tiff-cmyk-lzw-2.tif", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    ASSERT_TRUE(OpenFixture(Dir(), c.file));
+    std::string out = Dir() + "round.tif";
+    CopyName(gImage->path, out.c_str());
+    WriteTiff(1);
+    ASSERT_EQ(gUserAbort, 0);
+    CloseDocument();
+    std::string info;
+    EXPECT_EQ(Shell("tiffinfo '" + out + "'", &info), 0) << info;
+    ASSERT_TRUE(OpenAs(Dir(), ReadFileBytes(out), "again.tif"));
+    if (!c.oracle) {
+      std::string want = ReadFileBytes(RasterFixture("expect-cmyk.raw"));
+      for (int y = 0; y < storeRows; ++y)
+        ASSERT_EQ(0, memcmp(SampleRow(y), want.data() + static_cast<size_t>(y) * storeRowLength, storeRowLength));
+    } else if (std::string(c.oracle).ends_with(".pbm")) {
+      ExpectBitmapIs(ReadPnm(RasterFixture(c.oracle)));
+    } else {
+      ExpectStoreIs(ReadPnm(RasterFixture(c.oracle)));
+    }
+    CloseDocument();
+  }
 }
 
 }  // namespace
