@@ -154,9 +154,12 @@ bool BandTest(const Pt p[4], double length, int32_t i, int32_t b) {
 // --- Self-approach rule ----------------------------------------------------------
 
 // Whether the edge from vertex a to a + 1 runs back over the part of the
-// polygon already done (centerlining, once the polygon has been rotated).
+// polygon already done (centerlining). The rule also holds before the
+// polygon is rotated (the vertices before the rotation count are never
+// looked at): a stroke whose walk turns back at its second vertex would
+// otherwise be drawn there and back.
 bool SelfApproach(int32_t a, int32_t current) {
-  if (tracingMode != 1 || !gFit.rotated) return false;
+  if (tracingMode != 1) return false;
   VertexRecord s = GetVertex(a), e = GetVertex(a + 1);
   if (s.x < 0 || e.x < 0) return false;
   int32_t ex = e.x - s.x, ey = e.y - s.y;

@@ -2,6 +2,7 @@
 // polygon vertices that never cross a sharp corner, the line types, the
 // longest curved edge, the band test, tiny objects, the rotation of a closed
 // outline, the one-pixel spike, and a raster round trip of several shapes.
+#include <array>
 #include <cmath>
 
 #include "tests/engine/tracer_fixture.h"
@@ -306,6 +307,34 @@ TEST_F(FitterTest, OnePixelLineKeepsAWidthOfOnePixel) {
   std::vector<int16_t> expected = {W(5 * s), W(10 * s), W(5 * s), W(9 * s),  W(20 * s),
                                    W(9 * s), W(20 * s), W(10 * s), W(5 * s), W(10 * s)};
   EXPECT_EQ(PathWords(0), expected);
+}
+
+TEST_F(FitterTest, CenterlinedStrokesAreDrawnOnceNotThereAndBack) {
+  struct Case {
+    std::vector<std::array<int, 4>> rects;
+    std::vector<std::pair<double, double>> anchors;
+  } cases[] = {
+      {{{10, 20, 100, 21}}, {{10, 20}, {99, 20}}},
+      {{{10, 20, 100, 21}, {99, 21, 100, 70}}, {{10, 20}, {99, 20}, {99, 69}}},
+  };
+  for (const Case& c : cases) {
+    MakeBitmapImage(120, 80);
+    for (const auto& r : c.rects) FillRect(r[0], r[1], r[2], r[3]);
+    BeginConversion();
+    tracingMode = 1;
+    gConvSettings->methodFlags |= Method::uniformWeight;
+    FitFirst();
+    ASSERT_EQ(gPathCount, 1);
+    std::vector<int16_t> expected;
+    for (const auto& a : c.anchors) {
+      expected.push_back(W(a.first * gArtScale));
+      expected.push_back(W(a.second * gArtScale));
+    }
+    EXPECT_EQ(PathWords(0), expected);
+    EXPECT_TRUE(gPaths[0].pathFlags & PathFlag::openPath);
+    DeleteAllPaths();
+    EndConversion();
+  }
 }
 
 // Every pixel where the filled paths differ from the input lies within two
