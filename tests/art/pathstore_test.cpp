@@ -254,6 +254,30 @@ TEST_F(PathStoreTest, ConversionShowsTheDiscardMessageAfterwards) {
   }
 }
 
+int gTicks = 0;
+uint32_t ShortOfMemorySoon() {
+  if (++gTicks == 50) MemFailAbove(sizeof(PathRecord) * 200);  // the record array cannot pass 200
+  return static_cast<uint32_t>(gTicks) * 61;
+}
+
+TEST_F(PathStoreTest, ConversionShortOfMemoryDiscardsAndSaysSoAfterwards) {
+  MakeBitmapImage(200, 200);
+  for (int k = 0; k < 150; ++k) FillRect(2 + (k % 15) * 13, 2 + (k / 15) * 9, 8 + (k % 15) * 13, 8 + (k / 15) * 9);
+  for (int y = 100; y < 200; y += 4)
+    for (int x = 2; x < 200; x += 4) SetWorkPixel(x, y);  // 1250 dots
+  gConvSettings->noiseSuppression = 100;
+  gDocument->imageWindow = reinterpret_cast<WindowHandle>(this);
+  gTicks = 0;
+  SetTickSource(ShortOfMemorySoon);
+  ConvertImage(false);
+  MemResetFailures();
+  EXPECT_EQ(MessageIds(), std::vector<int>{58});
+  EXPECT_EQ(gUserAbort, 0);
+  EXPECT_GE(gPathCount, 150) << "the squares stay";
+  EXPECT_LE(gPathCount, 200);
+  CloseDocument();
+}
+
 TEST_F(PathStoreTest, ColorCount) {
   auto paint = [](uint32_t fill, uint8_t fillKind, uint32_t stroke, uint8_t strokeKind, bool open) {
     Path({{0, 0}, {1, 1}});
