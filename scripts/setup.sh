@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev
   ghostscript libtiff-tools libtiff-dev netpbm imagemagick
-  python3 python3-ezdxf potrace poppler-utils
+  python3 python3-ezdxf potrace poppler-utils time
 )
 
 missing=()
