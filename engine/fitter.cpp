@@ -263,7 +263,9 @@ void ApplyThickness(double t) {
 
 bool MeasureWeights() { return tracingMode != 0 && !colorMode && !gFit.uniform; }
 
-// Opens a path at (x, y) when none is open. False on an abort.
+// Opens a path at (x, y) when none is open. False on an abort. A path that
+// was ended (by the self-approach rule or a change of weight) is never
+// continued: whatever comes next begins a path of its own.
 bool OpenPath(double x, double y) {
   if (pathOpenState == 1) return true;
   penX = x;
@@ -545,6 +547,7 @@ void FitObject() {
       else gFit.rotated = true;
     }
     if (SelfApproach(i, i)) {
+      // The path ends at the vertex where the walk comes back over itself.
       if (pathOpenState == 1) pathOpenState = -1;
       stopped = true;
       break;

@@ -196,7 +196,9 @@ bool JunctionCrossing(Builder& b, bool atSegmentStart) {
   return true;
 }
 
-// The loop test of centerlining: true when a new segment began.
+// The loop test of centerlining: true when a new segment began. The
+// segment's own start vertex is left out of the comparison (the walk always
+// begins next to it); the distance to it only bounds the closest approach.
 bool LoopTest(Builder& b, int32_t prevX, int32_t prevY) {
   if (b.x == b.xs && b.y == b.ys) {
     b.forceFar = true;
@@ -346,7 +348,9 @@ bool Build(int32_t tol) {
       }
       continue;
     }
-    // The segment ends where the deviation began to rise.
+    // The segment ends where the deviation began to rise. The newest history
+    // entry is the last accepted point's, so the walk steps back over the
+    // rejected step and then k more.
     int32_t k = LookBack(b, b.edgeCount - 1);
     if (b.edgeCount == 0) {
       // Nothing accepted yet: the step itself becomes the vertex.
