@@ -294,3 +294,31 @@ TEST_F(MethodsTest, OutlinePlusLinesOutlinesWhatIsNoLine) {
 }
 
 }  // namespace
+
+namespace {
+
+// Tiny and one-pixel-thin images: every method set runs to the end and puts
+// the image back (the sanitizer build checks the reads at the edges).
+TEST_F(MethodsTest, TinyImagesRunEveryMethodSet) {
+  const uint8_t O = Method::outline, C = Method::centerline, L = Method::lineRecognition;
+  const int sizes[][2] = {{1, 1}, {2, 3}, {3, 2}, {40, 1}, {1, 40}, {5, 5}};
+  for (const auto& wh : sizes) {
+    for (uint8_t methods : {uint8_t(C), uint8_t(L), uint8_t(O | C), uint8_t(O | L), uint8_t(C | L), uint8_t(O | C | L)}) {
+      DeleteAllPaths();
+      MakeBitmapImage(wh[0], wh[1]);
+      FillRect(0, 0, wh[0], wh[1]);
+      size_t n = static_cast<size_t>(gImage->rowBytes) * gImage->height;
+      std::vector<uint8_t> before(gWorkBits, gWorkBits + n);
+      Convert(methods);
+      EXPECT_EQ(std::vector<uint8_t>(gWorkBits, gWorkBits + n), before) << wh[0] << "x" << wh[1] << " " << int(methods);
+    }
+    // The frame rules of color mode on the same sizes.
+    colorMode = 1;
+    EXPECT_GE(RunThinningPasses(0, 38, 20, false), 0);
+    EXPECT_TRUE(CollectJunctions()) << wh[0] << "x" << wh[1];
+    FreeJunctionList();
+    colorMode = 0;
+  }
+}
+
+}  // namespace
