@@ -119,7 +119,8 @@ void CliProgress(const ProgressModel& m) {
   int filled = m.percent * width / 100;
   std::string bar(static_cast<size_t>(filled), '#');
   bar.resize(width, '.');
-  fprintf(stderr, "\r\033[K[%s] %3d%% %s %s", bar.c_str(), m.percent, m.text.c_str(), m.batchText.c_str());
+  std::string batch = m.batchText.empty() ? "" : "  (" + m.batchText + ")";
+  fprintf(stderr, "\r\033[K[%s] %3d%% %s%s", bar.c_str(), m.percent, m.text.c_str(), batch.c_str());
   fflush(stderr);
   gBarShown = true;
 }
