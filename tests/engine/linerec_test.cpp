@@ -310,3 +310,19 @@ TEST_F(LineRecTest, LineWhoseEndsSnapOntoOneLineIsNotWritten) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(LineRecTest, FailedGrowthStopsTheScanAndKeepsTheRecords) {
+  MakeBitmapImage(150, 150);
+  for (int i = 0; i < 25; ++i) FillRect(20, i * 6, 130, i * 6 + 3);
+  MemFailAbove(20 * sizeof(LineRecord) + 100);  // the arrays cannot grow past 20 records
+  RecognizeLines();
+  MemResetFailures();
+  EXPECT_EQ(MessageIds(), std::vector<int>{11});
+  EXPECT_EQ(gUserAbort, 1);
+  EXPECT_EQ(horzLineCount, 20);
+  EXPECT_TRUE(V().empty());  // the vertical scan did not run
+}
+
+}  // namespace
