@@ -337,6 +337,31 @@ TEST_F(FitterTest, CenterlinedStrokesAreDrawnOnceNotThereAndBack) {
   }
 }
 
+TEST_F(FitterTest, CenterlineStrokeWeightFollowsTheThicknessInTheTemplate) {
+  // The skeleton is the same one-pixel line; the template holds strokes of
+  // different thickness around it.
+  int weights[2];
+  for (int k = 0; k < 2; ++k) {
+    MakeBitmapImage(120, 40);
+    int half = k == 0 ? 1 : 5;
+    FillRect(10, 20 - half, 100, 21 + half);
+    BeginConversion();
+    memset(gWorkBits, 0, static_cast<size_t>(gImage->rowBytes) * gImage->height);
+    FillRect(10, 20, 100, 21);
+    tracingMode = 1;
+    gConvSettings->methodFlags &= static_cast<uint8_t>(~Method::uniformWeight);
+    currentLineWeight = 0;
+    curStrokeWidth = 0;
+    FitFirst();
+    ASSERT_GE(gPathCount, 1);
+    weights[k] = gPaths[gPathCount - 1].strokeWeight;
+    DeleteAllPaths();
+    EndConversion();
+  }
+  EXPECT_GT(weights[0], 0);
+  EXPECT_GT(weights[1], weights[0] + 5);
+}
+
 // Every pixel where the filled paths differ from the input lies within two
 // pixels of an edge of the input.
 TEST_F(FitterTest, FilledPathsReproduceTheShapes) {
