@@ -18,16 +18,16 @@ TEST_F(SettingsTest, BuiltInDefaults) {
   EXPECT_EQ(s.methodFlags, 0x48);
   EXPECT_EQ(s.optionFlags, 0);
   EXPECT_EQ(s.colorFlags, 0);
-  EXPECT_EQ(s.lineType, 0);
-  EXPECT_EQ(s.noiseSuppression, 800);
-  EXPECT_EQ(s.lineThinning, 300);
-  EXPECT_EQ(s.lineWeight, 100);
-  EXPECT_EQ(s.straightToCurved, 30);
-  EXPECT_EQ(s.tolerance, 30);
-  EXPECT_EQ(s.complexity, 10);
-  EXPECT_EQ(s.noiseReduction, 1);
-  EXPECT_EQ(s.threshold, 50);
-  EXPECT_EQ(s.contrast, 10);
+  EXPECT_EQ(+s.lineType, 0);
+  EXPECT_EQ(+s.noiseSuppression, 800);
+  EXPECT_EQ(+s.lineThinning, 300);
+  EXPECT_EQ(+s.lineWeight, 100);
+  EXPECT_EQ(+s.straightToCurved, 30);
+  EXPECT_EQ(+s.tolerance, 30);
+  EXPECT_EQ(+s.complexity, 10);
+  EXPECT_EQ(+s.noiseReduction, 1);
+  EXPECT_EQ(+s.threshold, 50);
+  EXPECT_EQ(+s.contrast, 10);
   EXPECT_EQ(s.maxColors, 16);
   EXPECT_EQ(s.boost, 50);
   for (uint8_t r : s.reserved) EXPECT_EQ(r, 0);
@@ -44,7 +44,7 @@ TEST_F(SettingsTest, MethodGroupLeavesTheColorGroupAlone) {
   EXPECT_EQ(s.methodFlags, Method::outline | Method::uniformWeight | Method::limitedColors);
   EXPECT_EQ(s.optionFlags, Option::posterize);
   EXPECT_EQ(s.maxColors, 99);
-  EXPECT_EQ(s.tolerance, 45) << "the tolerance is a group of its own";
+  EXPECT_EQ(+s.tolerance, 45) << "the tolerance is a group of its own";
 }
 
 TEST_F(SettingsTest, DerivedValues) {
