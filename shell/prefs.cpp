@@ -486,3 +486,9 @@ void RecordDialogPosition(int index, int32_t left, int32_t top) {
     r->dialogPositions[index][1] = static_cast<int16_t>(left);
   }
 }
+
+void AskKeepPositions() {
+  if (AskQuestion(258) == kAnswerYes) return;
+  for (PrefsRecord* r : {gPrefs, gPrefsEdit}) memset(r->dialogPositions, 0, 18 * sizeof r->dialogPositions[0]);
+  ShowWarning(259);
+}

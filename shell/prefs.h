@@ -105,3 +105,7 @@ struct DialogPlace {
 DialogPlace PlaceDialog(int index, int32_t width, int32_t height, const ScreenGeometry& screen);
 // A dialog's position when it closes, stored in both copies.
 void RecordDialogPosition(int index, int32_t left, int32_t top);
+// "Save Dialog Box and Window Positions" turned on in the General Preferences
+// dialog: asks question 258 whether to use the previous positions; No clears
+// the first 18 stored positions in both copies and shows message 259.
+void AskKeepPositions();

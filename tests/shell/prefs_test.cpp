@@ -443,4 +443,18 @@ TEST_F(PrefsTest, DialogPlacement) {
   }
 }
 
+TEST_F(PrefsTest, TurningPositionsOnCanResetThem) {
+  for (int i = 0; i < kDialogPositionCount; ++i) RecordDialogPosition(i, 50 + i, 60 + i);
+  ScriptAnswers({kAnswerYes});
+  AskKeepPositions();
+  EXPECT_EQ(int{gPrefs->dialogPositions[0][0]}, 60);
+  ScriptAnswers({kAnswerNo});
+  AskKeepPositions();
+  EXPECT_EQ(MessageIds(), (std::vector<int>{258, 258, 259}));
+  for (PrefsRecord* r : {gPrefs, gPrefsEdit}) {
+    EXPECT_EQ(int{r->dialogPositions[17][1]}, 0);
+    EXPECT_EQ(int{r->dialogPositions[18][1]}, 50 + 18);  // only the first 18 are reset
+  }
+}
+
 }  // namespace
