@@ -6,6 +6,7 @@
 #include "art/pathstore.h"
 #include "engine/conversion.h"
 #include "engine/settings.h"
+#include "shell/prefs.h"
 #include "shell/records.h"
 
 void StartRecords() {
@@ -18,6 +19,7 @@ void StartRecords() {
 
 void StartProgram() {
   StartRecords();
+  LoadPreferences();
   DeleteStaleScratchFiles("./");
 }
 
