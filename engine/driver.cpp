@@ -194,7 +194,9 @@ void FinishConversion() {
     gDocument->viewMode = 0;
     gDocument->Clear(Flag::showTemplate);
     gDocument->Set(Flag::artModified);
-  } else if (!gUserAbort && !gResumed) {
+  } else if (!gUserAbort && !gResumed && !gDocument->Test(Flag::batchRunning)) {
+    // A batch never waits on a message box; an image without paths simply
+    // yields no art.
     ShowWarning(131);
   }
   UpdateWindowTitle();

@@ -6,7 +6,6 @@
 #include "art/pathstore.h"
 #include "engine/conversion.h"
 #include "output/art_writer.h"
-#include "platform/string_ids.h"
 #include "raster/open_image.h"
 
 namespace {
@@ -65,20 +64,16 @@ int OpenDocument(void* source) {
   if (source) {
     CloseDocument();
   } else {
+    // A batch item is its folder followed by its name; a batch runs
+    // unattended, so a file it cannot open (or whose full name does not fit
+    // its buffer) is skipped without a message.
     char full[kNameBufferSize];
-    bool fits = true;
-    if (gDocument->Test(Flag::batchRunning)) {
-      fits = CopyName(full, gImage->sourceFolder) && AppendName(full, gImage->path);
-    } else {
-      fits = CopyName(full, gImage->path);
-    }
-    if (!fits) {
-      ShowWarning(kStrNameTooLong);
-      return 0;
-    }
-    int16_t file = FileOpen(full, kFileReadWrite);
+    bool batch = gDocument->Test(Flag::batchRunning);
+    bool fits = batch ? CopyName(full, gImage->sourceFolder) && AppendName(full, gImage->path)
+                      : CopyName(full, gImage->path);
+    int16_t file = fits ? FileOpen(full, kFileReadWrite) : kNoFile;
     if (file == kNoFile) {
-      ShowWarning(160, FormatString(160, FileLastError()).c_str());
+      if (!batch) ShowWarning(160, FormatString(160, FileLastError()).c_str());
       return 0;
     }
     // Keep the names of the file just opened: closing the previous document

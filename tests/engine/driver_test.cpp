@@ -104,6 +104,11 @@ TEST_F(DriverTest, NoPathsFoundUnlessStopped) {
   ConvertImage(false);
   EXPECT_EQ(gUserAbort, 1);
   EXPECT_TRUE(MessageIds().empty()) << "a stopped conversion shows nothing";
+
+  ClearMessageLog();
+  gDocument->Set(Flag::batchRunning);
+  ConvertImage(false);
+  EXPECT_TRUE(MessageIds().empty()) << "a batch never waits on a message";
 }
 
 TEST_F(DriverTest, StoppingKeepsThePathsMadeSoFarAndRestoresTheBitmap) {
