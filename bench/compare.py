@@ -13,16 +13,13 @@ left out of the table.
     bench/compare.py [--cli PATH] [--keep DIR] [--quick] [--repeat N]
 """
 import argparse
-import gzip
 import os
 import re
 import shutil
-import subprocess
-import sys
 import tempfile
-import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+from benchlib import DEFAULT_CLI, check_tools, measured, render_inputs, run, to_tiff
+
 
 # (name, source, page or density). PDF pages at 300 dpi; SVG at a density
 # that gives a page-sized bitmap.
@@ -40,22 +37,8 @@ SVG_DRAWINGS = [
 ]
 
 
-def run(cmd, **kw):
-    return subprocess.run(cmd, check=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kw)
 
 
-def measured(cmd, work):
-    """Runs cmd; returns (seconds, peak resident KiB, exit status). GNU time
-    reports the peak, so that the figure is the program's own and not that of
-    this script (a child started by vfork inherits its parent's high-water
-    mark)."""
-    report = os.path.join(work, "time.txt")
-    start = time.perf_counter()
-    rc = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report] + cmd, stdout=subprocess.DEVNULL,
-                        stderr=subprocess.DEVNULL).returncode
-    elapsed = time.perf_counter() - start
-    lines = open(report).read().split()
-    return elapsed, int(lines[-1]) if lines else 0, rc
 
 
 def read_pnm(path):
@@ -133,53 +116,18 @@ def potrace_segments(pbm, work):
     return count
 
 
-def make_inputs(work, quick):
-    """Yields (name, pbm path, tif path, dpi)."""
-    pages = PDF_PAGES[:2] if quick else PDF_PAGES
-    for name, src, page in pages:
-        if not os.path.exists(src):
-            print("# left out (not installed): " + src, file=sys.stderr)
-            continue
-        pdf = os.path.join(work, os.path.basename(src).replace(".gz", ""))
-        if not os.path.exists(pdf):
-            opener = gzip.open if src.endswith(".gz") else open
-            with opener(src, "rb") as f, open(pdf, "wb") as out:
-                shutil.copyfileobj(f, out)
-        base = os.path.join(work, name)
-        run(["pdftoppm", "-mono", "-r", "300", "-f", str(page), "-l", str(page), "-singlefile", pdf, base])
-        yield name, base + ".pbm", 300
-    for name, src, density in ([] if quick else SVG_DRAWINGS):
-        if not os.path.exists(src):
-            print("# left out (not installed): " + src, file=sys.stderr)
-            continue
-        pbm = os.path.join(work, name + ".pbm")
-        run(["convert", "-density", str(density), src, "-background", "white", "-flatten", "-colorspace", "gray",
-             "-threshold", "50%", "pbm:" + pbm])
-        yield name, pbm, density
 
 
-def to_tiff(pbm, dpi, work):
-    raw = os.path.join(work, "raw.tif")
-    with open(raw, "wb") as out:
-        subprocess.run(["pnmtotiff", "-xresolution", str(dpi), "-yresolution", str(dpi), pbm], stdout=out,
-                       stderr=subprocess.DEVNULL, check=True)
-    tif = pbm[:-4] + ".tif"
-    run(["tiffcp", "-c", "packbits", raw, tif])
-    return tif
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--cli", default=os.path.join(ROOT, "build", "bin", "tessary-cli"))
+    ap.add_argument("--cli", default=DEFAULT_CLI)
     ap.add_argument("--keep", help="keep the images and EPS files in this folder")
     ap.add_argument("--quick", action="store_true", help="two pages only")
     ap.add_argument("--repeat", type=int, default=3, help="runs per program and image; the fastest counts")
     args = ap.parse_args()
-    for tool in ("/usr/bin/time", "potrace", "gs", "pdftoppm", "pnmtotiff", "tiffcp", "convert"):
-        if not shutil.which(tool):
-            sys.exit("bench: %s is missing (bash scripts/setup.sh installs it)" % tool)
-    if not os.access(args.cli, os.X_OK):
-        sys.exit("bench: %s is missing (build the tessary-cli target)" % args.cli)
+    check_tools(("/usr/bin/time", "potrace", "gs", "pdftoppm", "pnmtotiff", "tiffcp", "convert"), args.cli)
 
     work = args.keep or tempfile.mkdtemp(prefix="tess-bench-")
     os.makedirs(work, exist_ok=True)
@@ -188,7 +136,9 @@ def main():
     print("| " + " | ".join(header) + " |")
     print("|" + "---|" * len(header))
     try:
-        for name, pbm, dpi in make_inputs(work, args.quick):
+        pages = PDF_PAGES[:2] if args.quick else PDF_PAGES
+        drawings = [] if args.quick else SVG_DRAWINGS
+        for name, pbm, dpi in render_inputs(work, pages, drawings):
             w, h, rows = pbm_rows(pbm)
             ink = sum(bin(b).count("1") for r in rows for b in r)
             tif = to_tiff(pbm, dpi, work)

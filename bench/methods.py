@@ -15,16 +15,13 @@ thresholded). Inputs that are not installed are left out.
     bench/methods.py [--cli PATH] [--keep DIR] [--quick]
 """
 import argparse
-import gzip
 import os
 import re
 import shutil
-import subprocess
-import sys
 import tempfile
-import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+from benchlib import DEFAULT_CLI, check_tools, measured, render_inputs, to_tiff
+
 
 PDF_PAGES = [
     ("mime-spec-p4", "/usr/share/doc/shared-mime-info/shared-mime-info-spec.pdf", 4),
@@ -40,21 +37,8 @@ METHODS = ["outline", "centerline", "lines", "outline,centerline", "outline,line
            "outline,centerline,lines"]
 
 
-def run(cmd):
-    return subprocess.run(cmd, check=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
 
-def measured(cmd, work):
-    """Runs cmd; returns (seconds, peak resident KiB, exit status). GNU time
-    reports the peak, so that the figure is the program's own and not the
-    high-water mark a child inherits from this script."""
-    report = os.path.join(work, "time.txt")
-    start = time.perf_counter()
-    rc = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report] + cmd, stdout=subprocess.DEVNULL,
-                        stderr=subprocess.DEVNULL).returncode
-    elapsed = time.perf_counter() - start
-    words = open(report).read().split()
-    return elapsed, int(words[-1]) if words else 0, rc
 
 
 def art_counts(eps):
@@ -67,52 +51,17 @@ def art_counts(eps):
     return paths, segments
 
 
-def make_inputs(work, quick):
-    """Yields (name, tif path, pixels)."""
-    pages = PDF_PAGES[:1] if quick else PDF_PAGES
-    for name, src, page in pages:
-        if not os.path.exists(src):
-            print("# left out (not installed): " + src, file=sys.stderr)
-            continue
-        pdf = os.path.join(work, os.path.basename(src).replace(".gz", ""))
-        if not os.path.exists(pdf):
-            opener = gzip.open if src.endswith(".gz") else open
-            with opener(src, "rb") as f, open(pdf, "wb") as out:
-                shutil.copyfileobj(f, out)
-        base = os.path.join(work, name)
-        run(["pdftoppm", "-mono", "-r", "300", "-f", str(page), "-l", str(page), "-singlefile", pdf, base])
-        yield name, to_tiff(base + ".pbm", 300, work)
-    for name, src, density in ([] if quick else DRAWINGS):
-        if not os.path.exists(src):
-            print("# left out (not installed): " + src, file=sys.stderr)
-            continue
-        pbm = os.path.join(work, name + ".pbm")
-        run(["convert", "-density", str(density), src, "-background", "white", "-flatten", "-colorspace", "gray",
-             "-threshold", "50%", "pbm:" + pbm])
-        yield name, to_tiff(pbm, density, work)
 
 
-def to_tiff(pbm, dpi, work):
-    raw = os.path.join(work, "raw.tif")
-    with open(raw, "wb") as out:
-        subprocess.run(["pnmtotiff", "-xresolution", str(dpi), "-yresolution", str(dpi), pbm], stdout=out,
-                       stderr=subprocess.DEVNULL, check=True)
-    tif = pbm[:-4] + ".tif"
-    run(["tiffcp", "-c", "packbits", raw, tif])
-    return tif
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--cli", default=os.path.join(ROOT, "build", "bin", "tessary-cli"))
+    ap.add_argument("--cli", default=DEFAULT_CLI)
     ap.add_argument("--keep", help="keep the images and EPS files in this folder")
     ap.add_argument("--quick", action="store_true", help="one page only")
     args = ap.parse_args()
-    for tool in ("pdftoppm", "pnmtotiff", "tiffcp", "convert", "/usr/bin/time"):
-        if not shutil.which(tool):
-            sys.exit("bench: %s is missing (bash scripts/setup.sh installs it)" % tool)
-    if not os.access(args.cli, os.X_OK):
-        sys.exit("bench: %s is missing (build the tessary-cli target)" % args.cli)
+    check_tools(("pdftoppm", "pnmtotiff", "tiffcp", "convert", "/usr/bin/time"), args.cli)
 
     work = args.keep or tempfile.mkdtemp(prefix="tess-bench-")
     os.makedirs(work, exist_ok=True)
@@ -120,7 +69,10 @@ def main():
     print("| " + " | ".join(header) + " |")
     print("|" + "---|" * len(header))
     try:
-        for name, tif in make_inputs(work, args.quick):
+        pages = PDF_PAGES[:1] if args.quick else PDF_PAGES
+        drawings = [] if args.quick else DRAWINGS
+        for name, pbm, dpi in render_inputs(work, pages, drawings):
+            tif = to_tiff(pbm, dpi, work)
             for methods in METHODS:
                 eps = os.path.join(work, "%s.%s.eps" % (name, methods.replace(",", "+")))
                 seconds, peak, rc = measured([args.cli, "-q", "-m", methods, tif, "-o", eps], work)
