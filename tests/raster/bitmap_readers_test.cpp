@@ -5,19 +5,7 @@
 
 namespace {
 
-class BitmapReaders : public TessTest {
- protected:
-  void SetUp() override {
-    TessTest::SetUp();
-    memBefore_ = MemLiveCount();
-  }
-  void TearDown() override {
-    CloseDocument();
-    EXPECT_EQ(MemLiveCount(), memBefore_) << "memory left after closing";
-    TessTest::TearDown();
-  }
-  int memBefore_ = 0;
-};
+using BitmapReaders = ReaderTest;
 
 TEST(UnpackBits, CopiesRepeatsSkipsAndCutsAtTheRowEnd) {
   const struct {
@@ -354,45 +342,6 @@ TEST_F(BitmapReaders, TruncatedAndCorruptedFilesFailCleanly) {
       CloseDocument();
       EXPECT_EQ(MemLiveCount(), memBefore_);
     }
-  }
-}
-
-}  // namespace
-
-#include "raster/pixel_writers.h"
-
-namespace {
-
-// What the Ranvelle writer makes of an opened image reads back the same.
-TEST_F(BitmapReaders, RanvelleWriterRoundTrip) {
-  const struct {
-    const char* file;
-    const char* oracle;
-  } cases[] = {
-      {"tiff-bw-packbits.tif", "src-bw.pbm"},
-      {"tiff-gray-lzw-2.tif", "src-gray.pgm"},
-      {"tiff-rgb-lzw-2.tif", "src-rgb.ppm"},
-      {"tiff-cmyk-lzw-2.tif", nullptr},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.file);
-    ASSERT_TRUE(OpenFixture(Dir(), c.file));
-    std::string out = Dir() + "round.rvd";
-    CopyName(gImage->path, out.c_str());
-    WriteRanvelle();
-    ASSERT_EQ(gUserAbort, 0);
-    CloseDocument();
-    ASSERT_TRUE(OpenAs(Dir(), ReadFileBytes(out), "again.rvd"));
-    if (!c.oracle) {
-      std::string want = ReadFileBytes(RasterFixture("expect-cmyk.raw"));
-      for (int y = 0; y < storeRows; ++y)
-        ASSERT_EQ(0, memcmp(SampleRow(y), want.data() + static_cast<size_t>(y) * storeRowLength, storeRowLength));
-    } else if (std::string(c.oracle).ends_with(".pbm")) {
-      ExpectBitmapIs(ReadPnm(RasterFixture(c.oracle)));
-    } else {
-      ExpectStoreIs(ReadPnm(RasterFixture(c.oracle)));
-    }
-    CloseDocument();
   }
 }
 

@@ -8,19 +8,7 @@
 
 namespace {
 
-class OpenImageTest : public TessTest {
- protected:
-  void SetUp() override {
-    TessTest::SetUp();
-    memBefore_ = MemLiveCount();
-  }
-  void TearDown() override {
-    CloseDocument();
-    EXPECT_EQ(MemLiveCount(), memBefore_) << "memory left after closing";
-    TessTest::TearDown();
-  }
-  int memBefore_ = 0;
-};
+using OpenImageTest = ReaderTest;
 
 // A Sun raster header and rows of one-bit pixels.
 std::string SunRaster(uint32_t width, uint32_t height, uint32_t depth = 1, uint32_t type = 1,

@@ -300,9 +300,9 @@ TEST_F(PixelWriterTest, SaveDialogNamingRules) {
 
 namespace {
 
-// What the TIFF writer makes of an opened image, our TIFF reader reads back
-// the same.
-TEST_F(PixelWriterTest, TiffWriterRoundTripThroughOurReader) {
+// What each pixel writer makes of an opened image, our reader reads back
+// the same; libtiff reads our TIFF too.
+TEST_F(PixelWriterTest, WritersRoundTripThroughOurReader) {
   const struct {
     const char* file;
     const char* oracle;
@@ -312,27 +312,32 @@ TEST_F(PixelWriterTest, TiffWriterRoundTripThroughOurReader) {
       {"tiff-rgb-lzw-2.tif", "src-rgb.ppm"},
       {"tiff-cmyk-lzw-2.tif", nullptr},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.file);
-    ASSERT_TRUE(OpenFixture(Dir(), c.file));
-    std::string out = Dir() + "round.tif";
-    CopyName(gImage->path, out.c_str());
-    WriteTiff(1);
-    ASSERT_EQ(gUserAbort, 0);
-    CloseDocument();
-    std::string info;
-    EXPECT_EQ(Shell("tiffinfo '" + out + "'", &info), 0) << info;
-    ASSERT_TRUE(OpenAs(Dir(), ReadFileBytes(out), "again.tif"));
-    if (!c.oracle) {
-      std::string want = ReadFileBytes(RasterFixture("expect-cmyk.raw"));
-      for (int y = 0; y < storeRows; ++y)
-        ASSERT_EQ(0, memcmp(SampleRow(y), want.data() + static_cast<size_t>(y) * storeRowLength, storeRowLength));
-    } else if (std::string(c.oracle).ends_with(".pbm")) {
-      ExpectBitmapIs(ReadPnm(RasterFixture(c.oracle)));
-    } else {
-      ExpectStoreIs(ReadPnm(RasterFixture(c.oracle)));
+  for (const char* ext : {".tif", ".rvd"}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.file) + " as " + ext);
+      ASSERT_TRUE(OpenFixture(Dir(), c.file));
+      std::string out = Dir() + "round" + ext;
+      CopyName(gImage->path, out.c_str());
+      if (std::string(ext) == ".tif") WriteTiff(1);
+      else WriteRanvelle();
+      ASSERT_EQ(gUserAbort, 0);
+      CloseDocument();
+      if (std::string(ext) == ".tif") {
+        std::string info;
+        EXPECT_EQ(Shell("tiffinfo '" + out + "'", &info), 0) << info;
+      }
+      ASSERT_TRUE(OpenAs(Dir(), ReadFileBytes(out), std::string("again") + ext));
+      if (!c.oracle) {
+        std::string want = ReadFileBytes(RasterFixture("expect-cmyk.raw"));
+        for (int y = 0; y < storeRows; ++y)
+          ASSERT_EQ(0, memcmp(SampleRow(y), want.data() + static_cast<size_t>(y) * storeRowLength, storeRowLength));
+      } else if (std::string(c.oracle).ends_with(".pbm")) {
+        ExpectBitmapIs(ReadPnm(RasterFixture(c.oracle)));
+      } else {
+        ExpectStoreIs(ReadPnm(RasterFixture(c.oracle)));
+      }
+      CloseDocument();
     }
-    CloseDocument();
   }
 }
 

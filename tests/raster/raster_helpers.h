@@ -18,6 +18,22 @@
 #include "shell/startup.h"
 #include "tests/support/support.h"
 
+// A reader test: the document a test opens is closed at its end, and closing
+// must give back every block the open took.
+class ReaderTest : public TessTest {
+ protected:
+  void SetUp() override {
+    TessTest::SetUp();
+    memBefore_ = MemLiveCount();
+  }
+  void TearDown() override {
+    CloseDocument();
+    EXPECT_EQ(MemLiveCount(), memBefore_) << "memory left after closing";
+    TessTest::TearDown();
+  }
+  int memBefore_ = 0;
+};
+
 inline std::string RasterFixture(const std::string& name) {
   return SourceDir() + "/tests/fixtures/raster/" + name;
 }

@@ -9,19 +9,7 @@
 
 namespace {
 
-class TiffReader : public TessTest {
- protected:
-  void TearDown() override {
-    CloseDocument();
-    EXPECT_EQ(MemLiveCount(), memBefore_) << "memory left after closing";
-    TessTest::TearDown();
-  }
-  void SetUp() override {
-    TessTest::SetUp();
-    memBefore_ = MemLiveCount();
-  }
-  int memBefore_ = 0;
-};
+using TiffReader = ReaderTest;
 
 TEST_F(TiffReader, BilevelFilesMatchTheIndependentDecoder) {
   const struct {
