@@ -2,11 +2,6 @@
 // width found in the working bitmap, kept as line records, written as
 // stroked paths, and used by the centerline tracer to snap and straighten
 // path ends that lie on them.
-//
-// LineEndTest, StraightenSegment and SnapCenterlineEnd have weak stand-ins in
-// engine/linerec_defaults.cpp (nothing lies on a line, nothing moves) so that
-// the curve fitter links on its own; the definitions in engine/linerec.cpp
-// replace them.
 #pragma once
 
 #include <cstdint>

@@ -28,8 +28,6 @@ uint32_t backgroundAreaColor = 0;
 int16_t searchRow = 0, searchWord = 0;
 uint32_t objectColor = 0;
 
-__attribute__((weak)) int ConversionAreaContains(int16_t, int16_t) { return 1; }
-
 namespace {
 
 bool gWalkStarting = false;  // the next step is the first of a walk
