@@ -20,8 +20,8 @@ void TessTest::SetUp() {
   ScriptAnswers({});
   ProgressClose();
   SetTickSource(nullptr);
-  char tmpl[] = "/tmp/tess-test-XXXXXX";
-  const char* d = mkdtemp(tmpl);
+  std::string tmpl = std::string(TempFolder()) + "tess-test-XXXXXX";
+  const char* d = mkdtemp(tmpl.data());
   ASSERT_NE(d, nullptr);
   dir_ = std::string(d) + "/";
   strncpy(gPrefs->scratchFolder, dir_.c_str(), sizeof gPrefs->scratchFolder - 1);
