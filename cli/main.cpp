@@ -537,6 +537,11 @@ int Run(int argc, char** argv) {
   if (format.empty()) format = "eps";
   if (!FormatCodes(format, &gPrefs->outputFormat, &gPrefs->previewKind))
     return BadUsage("unknown format '%s' (qv, eps, eps-bw, eps-color, dxf, emf)", format.c_str());
+  // Enhanced metafiles are written by a writer that plugs into the art
+  // writer; without one the format is refused here rather than failing at
+  // save time with a misleading disk message.
+  if (gPrefs->outputFormat == 4 && !gMetafileWriter.create)
+    return BadUsage("enhanced metafile output is not available in this build");
   gDocument->Put(Flag::downsample2to1, o.downsample);
 
   gQuiet = o.quiet;

@@ -143,6 +143,7 @@ TEST_F(CliTest, BadUsageExitsWithTwo) {
       {"a.tif", "-o", "a.dxf", "--format", "eps-bw"},
       {"a.tif", "-o", "a.eps", "-d", "."},
       {"--format", "pdf", "a.tif"},
+      {"--format", "emf", "a.tif"},  // no metafile writer yet
       {"--preset", "Fine", "a.tif"},
       {"--settings", "missing.set", "a.tif"},
       {"-d", "no/such/folder", "a.tif"},
