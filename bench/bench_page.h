@@ -77,6 +77,16 @@ struct BenchPage {
   }
 };
 
+// A small repeatable pseudo-random sequence (15-bit values) for laying out
+// the synthetic pages.
+struct BenchRandom {
+  uint32_t seed;
+  uint32_t operator()() {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) & 0x7FFF;
+  }
+};
+
 // Times whole Converts of the page with the given methods, and reports the
 // path count and the process's peak resident memory.
 inline void RunConversions(benchmark::State& state, const BenchPage& page, uint8_t methods) {

@@ -41,11 +41,7 @@ void Glyph(BenchPage& p, int kind, double x, double y) {
 const BenchPage& ThePage() {
   static BenchPage* page = [] {
     auto* p = new BenchPage(kWidth, kHeight, 300);
-    uint32_t seed = 4711;
-    auto next = [&seed] {
-      seed = seed * 1103515245u + 12345u;
-      return (seed >> 16) & 0x7FFF;
-    };
+    BenchRandom next{4711u};
     const int left = 120, top = 200, cellW = 370, cellH = 76, cols = 6, rows = 40;
     for (int row = 0; row <= rows; ++row) p->Rect(left, top + row * cellH, left + cols * cellW + 3, top + row * cellH + 3);
     for (int col = 0; col <= cols; ++col) p->Rect(left + col * cellW, top, left + col * cellW + 3, top + rows * cellH + 3);

@@ -55,11 +55,7 @@ void Glyph(BenchPage& p, int kind, double x, double y) {
 const BenchPage& ThePage() {
   static BenchPage* page = [] {
     auto* p = new BenchPage(kWidth, kHeight, 600);
-    uint32_t seed = 12345;
-    auto next = [&seed] {
-      seed = seed * 1103515245u + 12345u;
-      return (seed >> 16) & 0x7FFF;
-    };
+    BenchRandom next{12345u};
     for (int line = 0; line < 70; ++line) {
       double y = 150 + line * 96;
       double x = 200;
