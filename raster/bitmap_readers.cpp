@@ -1,10 +1,11 @@
-// The MacPaint, PCX and Ranvelle document readers, and the PackBits decoder
-// they share with the pixel writers' tests.
+// The MacPaint, PCX, Ranvelle document, Netpbm and BMP readers, and the
+// PackBits decoder they share with the pixel writers' tests.
 #include <cstring>
 
 #include "engine/conversion.h"
 #include "engine/sample_store.h"
 #include "platform/platform.h"
+#include "platform/string_ids.h"
 #include "raster/open_image.h"
 #include "raster/readers.h"
 #include "shell/records.h"
@@ -178,13 +179,7 @@ int ReadPcx() {
     }
     if (FileSeek(gImage->fileHandle, 128, kSeekSet) != 128) return ReportReadError(kStrUnknownFormat);
     if (planes > 1) gImage->samplesPerPixel = 3;
-    gImage->sourceRowBytes = static_cast<int16_t>(width * gImage->samplesPerPixel > 32767 ? 32767 : width * gImage->samplesPerPixel);
-    if (MakeSampleStore()) return 1;
-    if (!SampleStoreInMemory()) {
-      FreeSampleStore();
-      return ReportReadError(kStrMemory);
-    }
-    gImage->zoomX = gImage->zoomY = 65536;
+    if (MakeSampleStoreInMemory()) return 1;
   }
   Buffer line;
   if (!line.Alloc(static_cast<size_t>(lineBytes) * planes)) return ReportReadError(kStrMemory);
@@ -324,13 +319,7 @@ int ReadRanvelle() {
   if (!rowBuf.Alloc(static_cast<size_t>(rowLength))) return ReportReadError(kStrMemory);
   if (AllocImageBits()) return 1;
   if (gray) {
-    gImage->sourceRowBytes = static_cast<int16_t>(width * spp > 32767 ? 32767 : width * spp);
-    if (MakeSampleStore()) return 1;
-    if (!SampleStoreInMemory()) {
-      FreeSampleStore();
-      return gUserAbort ? 1 : ReportReadError(kStrMemory);
-    }
-    gImage->zoomX = gImage->zoomY = 65536;
+    if (MakeSampleStoreInMemory()) return 1;
   }
   if (sixteen) {
     gImage->bitsPerSample = 8;
@@ -377,4 +366,341 @@ int ReadRanvelle() {
     }
   }
   return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Netpbm images: P1 to P6, plain (text) and raw.
+
+namespace {
+
+// The header reader: numbers separated by white space and comments.
+struct PnmHeader {
+  int32_t consumed = 0;  // bytes taken from the file so far
+  int Next() {
+    int b = ByteReaderNext();
+    if (b >= 0) ++consumed;
+    return b;
+  }
+  static bool Space(int b) { return b == ' ' || b == '\t' || b == '\n' || b == '\r' || b == '\v' || b == '\f'; }
+  // The next number, or -1; its terminating byte is taken too and kept in
+  // `after`.
+  int32_t Number(int* after) {
+    int b = Next();
+    while (b >= 0 && (Space(b) || b == '#')) {
+      if (b == '#')
+        while (b >= 0 && b != '\n' && b != '\r') b = Next();
+      b = Next();
+    }
+    if (b < '0' || b > '9') return -1;
+    int32_t v = 0;
+    while (b >= '0' && b <= '9') {
+      if (v > 10000000) return -1;
+      v = v * 10 + (b - '0');
+      b = Next();
+    }
+    *after = b;
+    return v;
+  }
+};
+
+// Sample v of 0..maxval as 0..255, rounded; values above maxval count as maxval.
+uint8_t ScaleSample(int32_t v, int32_t maxval) {
+  if (v > maxval) v = maxval;
+  return static_cast<uint8_t>((v * 255 + maxval / 2) / maxval);
+}
+
+}  // namespace
+
+int ReadNetpbm() {
+  if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0) return ReportReadError(kStrPnmDamaged);
+  ByteReaderStart();
+  PnmHeader h;
+  int kind = h.Next() == 'P' ? h.Next() - '0' : 0;
+  if (kind < 1 || kind > 6) return ReportReadError(kStrPnmDamaged);
+  bool bits = kind == 1 || kind == 4, plain = kind <= 3;
+  int after = 0;
+  int32_t width = h.Number(&after);
+  int32_t height = width > 0 ? h.Number(&after) : -1;
+  int32_t maxval = bits ? 1 : height > 0 ? h.Number(&after) : -1;
+  // The raster of a raw image starts after the single white-space byte that
+  // ends the header.
+  if (width <= 0 || height <= 0 || maxval <= 0 || maxval > 65535 || !PnmHeader::Space(after))
+    return ReportReadError(kStrPnmDamaged);
+
+  RowLanding landing{};
+  landing.width = width;
+  landing.height = height;
+  landing.samples = bits ? 0 : kind == 3 || kind == 6 ? 3 : 1;
+  int status = LandingBegin(&landing);
+  SetFileResolution(0, 0);
+  int spp = landing.samples ? landing.samples : 1;
+  int bytesPerSample = maxval > 255 ? 2 : 1;
+  int32_t fileRowBytes = bits ? (width + 7) / 8 : width * spp * bytesPerSample;
+  Buffer raw;
+  if (!status && !plain) {
+    if (!raw.Alloc(static_cast<size_t>(fileRowBytes))) status = ReportReadError(kStrMemory);
+    else if (FileSeek(gImage->fileHandle, h.consumed, kSeekSet) != h.consumed) status = ReportReadError(kStrPnmDamaged);
+  }
+  uint8_t* out = landing.row;
+  for (int32_t y = 0; !status && y < height; ++y) {
+    bool complete = true;
+    if (plain && bits) {
+      memset(out, 0, static_cast<size_t>(fileRowBytes));
+      for (int32_t x = 0; complete && x < width; ++x) {
+        int b = h.Next();
+        while (b >= 0 && (PnmHeader::Space(b) || b == '#')) {
+          if (b == '#')
+            while (b >= 0 && b != '\n' && b != '\r') b = h.Next();
+          b = h.Next();
+        }
+        complete = b == '0' || b == '1';
+        if (b == '1') out[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+      }
+    } else if (plain) {
+      for (int32_t i = 0; complete && i < width * spp; ++i) {
+        int32_t v = h.Number(&after);
+        complete = v >= 0;
+        out[i] = ScaleSample(v, maxval);
+      }
+    } else {
+      complete = ReadExact(raw.p, fileRowBytes);
+      if (bits) {
+        memcpy(out, raw.p, static_cast<size_t>(fileRowBytes));
+      } else {
+        for (int32_t i = 0; i < width * spp; ++i)
+          out[i] = ScaleSample(bytesPerSample == 2 ? static_cast<int32_t>(Big16(raw.p + 2 * i)) : raw.p[i], maxval);
+      }
+    }
+    if (!complete) status = ReportReadError(kStrPnmDamaged);
+    else status = bits ? LandBitsRow(&landing, y, out, false) : LandSampleRow(&landing, y, out);
+  }
+  LandingEnd(&landing);
+  return status;
+}
+
+// ---------------------------------------------------------------------------
+// BMP: 1, 4, 8, 16, 24 and 32 bits, uncompressed, RLE8, RLE4 and bit
+// fields, bottom-up or top-down.
+
+namespace {
+
+uint32_t Little32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+// One color component of a bit-field pixel, scaled from its own range to
+// 0..255 with the fraction dropped (as netpbm's bmptopnm does: a 5-bit 3 is
+// 24).
+struct BmpField {
+  uint32_t mask = 0;
+  int shift = 0;
+  uint32_t max = 0;  // the largest value the field holds
+  void Set(uint32_t m) {
+    mask = m;
+    shift = 0;
+    while (m && !(m & 1)) {
+      m >>= 1;
+      ++shift;
+    }
+    max = m;
+  }
+  // The field's value of `pixel` as 0..255 (0 for an empty field).
+  uint8_t Of(uint32_t pixel) const {
+    if (!max) return 0;
+    uint32_t v = (pixel & mask) >> shift;
+    return static_cast<uint8_t>(static_cast<uint64_t>(v) * 255 / max);
+  }
+};
+
+constexpr uint32_t kBmpRgb = 0, kBmpRle8 = 1, kBmpRle4 = 2, kBmpBitFields = 3, kBmpAlphaBitFields = 6;
+
+// Run-length rows: each decoded row lands when the data leaves it (end of
+// line, a delta downwards, end of bitmap); pixels the data skips keep color
+// index 0.
+int ReadBmpRle(RowLanding* landing, bool four, bool topDown) {
+  int32_t width = landing->width, height = landing->height;
+  uint8_t* idx = landing->row;
+  int32_t r = 0, x = 0;
+  memset(idx, 0, static_cast<size_t>(width));
+  auto land = [&]() {
+    int status = LandIndexedRow(landing, topDown ? r : height - 1 - r, idx);
+    memset(idx, 0, static_cast<size_t>(width));
+    x = 0;
+    ++r;
+    return status;
+  };
+  auto put = [&](uint8_t v) {
+    if (x < width) idx[x] = v;
+    ++x;
+  };
+  while (r < height) {
+    int count = ByteReaderNext(), value = ByteReaderNext();
+    if (count < 0 || value < 0) return ReportReadError(kStrBmpDamaged);
+    if (count > 0) {  // a run: one index, or two alternating ones
+      for (int i = 0; i < count; ++i) put(static_cast<uint8_t>(four ? (i & 1 ? value & 15 : value >> 4) : value));
+    } else if (value == 0) {  // end of line
+      if (land()) return 1;
+    } else if (value == 1) {  // end of bitmap: the rows left stay index 0
+      while (r < height)
+        if (land()) return 1;
+    } else if (value == 2) {  // delta: right and down
+      int dx = ByteReaderNext(), dy = ByteReaderNext();
+      if (dx < 0 || dy < 0) return ReportReadError(kStrBmpDamaged);
+      int32_t keepX = x + dx;
+      for (int i = 0; i < dy && r < height; ++i)
+        if (land()) return 1;
+      x = keepX;
+    } else {  // literal indexes, padded to a 16-bit boundary
+      int bytes = four ? (value + 1) / 2 : value;
+      for (int i = 0; i < bytes; ++i) {
+        int b = ByteReaderNext();
+        if (b < 0) return ReportReadError(kStrBmpDamaged);
+        if (four) {
+          put(static_cast<uint8_t>(b >> 4));
+          if (2 * i + 1 < value) put(static_cast<uint8_t>(b & 15));
+        } else {
+          put(static_cast<uint8_t>(b));
+        }
+      }
+      if ((bytes & 1) && ByteReaderNext() < 0) return ReportReadError(kStrBmpDamaged);
+    }
+  }
+  return 0;
+}
+
+int ReadBmpRows(RowLanding* landing, int bitCount, bool topDown, const BmpField* fields, bool alpha) {
+  int32_t width = landing->width, height = landing->height;
+  int32_t stride = static_cast<int32_t>((static_cast<int64_t>(width) * bitCount + 31) / 32 * 4);
+  Buffer raw;
+  if (!raw.Alloc(static_cast<size_t>(stride))) return ReportReadError(kStrMemory);
+  uint8_t* out = landing->row;
+  for (int32_t r = 0; r < height; ++r) {
+    if (!ReadExact(raw.p, stride)) return ReportReadError(kStrBmpDamaged);
+    int32_t y = topDown ? r : height - 1 - r;
+    int status;
+    if (bitCount <= 8) {
+      for (int32_t x = 0; x < width; ++x) {
+        int32_t bit = x * bitCount;
+        out[x] = static_cast<uint8_t>((raw.p[bit >> 3] >> (8 - bitCount - (bit & 7))) & ((1 << bitCount) - 1));
+      }
+      status = LandIndexedRow(landing, y, out);
+    } else {
+      int bytes = bitCount / 8;
+      for (int32_t x = 0; x < width; ++x) {
+        const uint8_t* p = raw.p + static_cast<size_t>(x) * bytes;
+        uint8_t* o = out + 3 * x;
+        if (bitCount == 24) {
+          o[0] = p[2];
+          o[1] = p[1];
+          o[2] = p[0];
+          continue;
+        }
+        uint32_t pixel = bytes == 2 ? Little16(p) : Little32(p);
+        uint8_t a = alpha ? fields[3].Of(pixel) : 255;
+        for (int c = 0; c < 3; ++c) o[c] = static_cast<uint8_t>(OverWhite(fields[c].Of(pixel), a, 255));
+      }
+      status = LandSampleRow(landing, y, out);
+    }
+    if (status) return status;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int ReadBmp() {
+  uint8_t h[14 + 124 + 16] = {};
+  if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0 || !ReadExact(h, 18) || h[0] != 'B' || h[1] != 'M')
+    return ReportReadError(kStrBmpDamaged);
+  uint32_t dataAt = Little32(h + 10), headerSize = Little32(h + 14);
+  bool core = headerSize == 12;
+  if (!core && headerSize != 40 && headerSize != 52 && headerSize != 56 && headerSize != 64 && headerSize != 108 &&
+      headerSize != 124)
+    return ReportReadError(kStrBmpUnsupported);
+  if (!ReadExact(h + 18, static_cast<int32_t>(headerSize) - 4)) return ReportReadError(kStrBmpDamaged);
+  const uint8_t* d = h + 14;
+  int64_t width, height;
+  uint32_t bitCount, compression = kBmpRgb, colorsUsed = 0, xPpm = 0, yPpm = 0;
+  if (core) {
+    width = Little16(d + 4);
+    height = Little16(d + 6);
+    bitCount = Little16(d + 10);
+  } else {
+    width = static_cast<int32_t>(Little32(d + 4));
+    height = static_cast<int32_t>(Little32(d + 8));
+    bitCount = Little16(d + 14);
+    compression = Little32(d + 16);
+    xPpm = Little32(d + 24);
+    yPpm = Little32(d + 28);
+    colorsUsed = Little32(d + 32);
+  }
+  // Bit-field masks: in the header from its third version on, else after a
+  // 40-byte header when the compression says so. In the 64-byte header of
+  // the other lineage, compressions 3 and 4 mean other codings.
+  uint32_t masks[4] = {0, 0, 0, 0};
+  int32_t maskBytes = 0;
+  bool fieldsCoded = compression == kBmpBitFields || compression == kBmpAlphaBitFields;
+  if (headerSize == 64 && compression > kBmpRle4) return ReportReadError(kStrBmpUnsupported);
+  if (headerSize >= 52 && headerSize != 64) {
+    for (int i = 0; i < (headerSize >= 56 ? 4 : 3); ++i) masks[i] = Little32(d + 40 + 4 * i);
+  } else if (headerSize == 40 && fieldsCoded) {
+    maskBytes = compression == kBmpAlphaBitFields ? 16 : 12;
+    if (!ReadExact(h + 14 + 40, maskBytes)) return ReportReadError(kStrBmpDamaged);
+    for (int i = 0; i < maskBytes / 4; ++i) masks[i] = Little32(d + 40 + 4 * i);
+  }
+  bool topDown = height < 0;
+  if (topDown) height = -height;
+  if (width <= 0 || height <= 0) return ReportReadError(kStrBmpDamaged);
+  bool depthOk = bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 || bitCount == 24 || bitCount == 32;
+  bool codingOk = compression == kBmpRgb || (compression == kBmpRle8 && bitCount == 8) ||
+                  (compression == kBmpRle4 && bitCount == 4) || (fieldsCoded && (bitCount == 16 || bitCount == 32));
+  if (!depthOk || !codingOk) return ReportReadError(kStrBmpUnsupported);
+
+  RowLanding landing{};
+  landing.width = static_cast<int32_t>(width > 0x7FFFFFFF ? 0x7FFFFFFF : width);
+  landing.height = static_cast<int32_t>(height > 0x7FFFFFFF ? 0x7FFFFFFF : height);
+  landing.samples = 3;
+  if (bitCount <= 8) {
+    // The color table follows the headers; indexes past its end are black.
+    uint32_t count = colorsUsed ? colorsUsed : 1u << bitCount;
+    if (count > 256) return ReportReadError(kStrBmpDamaged);
+    int entry = core ? 3 : 4;
+    uint8_t table[256 * 4];
+    if (!ReadExact(table, static_cast<int32_t>(count) * entry)) return ReportReadError(kStrBmpDamaged);
+    for (uint32_t i = 0; i < count; ++i) {
+      landing.colors[i][0] = table[entry * i + 2];
+      landing.colors[i][1] = table[entry * i + 1];
+      landing.colors[i][2] = table[entry * i];
+    }
+    landing.colorCount = static_cast<int>(count);
+  }
+  BmpField fields[4];
+  bool alpha = false;
+  if (fieldsCoded) {
+    for (int c = 0; c < 4; ++c) fields[c].Set(masks[c]);
+    if (!masks[0] && !masks[1] && !masks[2]) return ReportReadError(kStrBmpDamaged);
+    alpha = masks[3] != 0;
+  } else if (bitCount == 16) {
+    fields[0].Set(0x7C00);
+    fields[1].Set(0x03E0);
+    fields[2].Set(0x001F);
+  } else if (bitCount == 32) {  // the fourth byte is not used
+    fields[0].Set(0xFF0000);
+    fields[1].Set(0xFF00);
+    fields[2].Set(0xFF);
+  }
+  int status = LandingBegin(&landing);
+  SetFileResolution(DpiFromPixelsPerMetre(xPpm), DpiFromPixelsPerMetre(yPpm));
+  if (!status && (dataAt > 0x7FFFFFFFu || FileSeek(gImage->fileHandle, static_cast<int32_t>(dataAt), kSeekSet) !=
+                                               static_cast<int32_t>(dataAt)))
+    status = ReportReadError(kStrBmpDamaged);
+  if (!status && (compression == kBmpRle8 || compression == kBmpRle4)) {
+    ByteReaderStart();
+    status = ReadBmpRle(&landing, compression == kBmpRle4, topDown);
+  } else if (!status) {
+    status = ReadBmpRows(&landing, static_cast<int>(bitCount), topDown, fields, alpha);
+  }
+  LandingEnd(&landing);
+  return status;
 }

@@ -4,6 +4,7 @@
 // raster and raw bitmap readers and the services all readers share.
 #include "raster/open_image.h"
 
+#include <cctype>
 #include <cstring>
 
 #include "engine/conversion.h"
@@ -154,13 +155,26 @@ int ReadByKind(void* source) {
       break;
   }
   if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0) return 1;
-  if (FileRead(gImage->fileHandle, headerBuffer, kHeaderBufferSize) != kHeaderBufferSize) return 1;
+  memset(headerBuffer, 0, sizeof headerBuffer);
+  int32_t got = FileRead(gImage->fileHandle, headerBuffer, kHeaderBufferSize);
   const uint8_t* h = headerBuffer;
+  // A Netpbm image ("P1" to "P6" and white space) may be shorter than the
+  // header; every other kind is refused silently when it is.
+  if (got >= 3 && h[0] == 'P' && h[1] >= '1' && h[1] <= '6' && (isspace(h[2]) || h[2] == '#')) return ReadNetpbm();
+  if (got != kHeaderBufferSize) return 1;
   if ((h[0] == 'I' && h[1] == 'I') || (h[0] == 'M' && h[1] == 'M') ||
       (h[0] == 0xC5 && h[1] == 0xD0 && h[2] == 0xD3 && h[3] == 0xC6)) {
     return ReadTiff();
   }
   if (BigEndian32(h) == 0x59A66A95u) return ReadSunRaster();
+  if (!memcmp(h, "\x89PNG\r\n\x1A\n", 8)) return ReadPng();
+  if (h[0] == 0xFF && h[1] == 0xD8 && h[2] == 0xFF) return ReadJpeg();
+  if (!memcmp(h, "GIF87a", 6) || !memcmp(h, "GIF89a", 6)) return ReadGif();
+  if (!memcmp(h, "RIFF", 4) && !memcmp(h + 8, "WEBP", 4)) return ReadWebp();
+  // "BM" alone is a weak mark: the size of the header that follows must be
+  // one a BMP can have.
+  uint32_t bmpHeader = h[14] | h[15] << 8 | h[16] << 16 | static_cast<uint32_t>(h[17]) << 24;
+  if (h[0] == 'B' && h[1] == 'M' && bmpHeader >= 12 && bmpHeader <= 124) return ReadBmp();
   if (gImage->sourceType != kSourceSun) return ReportReadError(kStrUnknownFormat);
   return ReadRawBitmap();
 }
@@ -222,6 +236,111 @@ bool SetRowGeometry() {
   padBits = static_cast<int16_t>(rowBits - width);
   workBitsBytes = (rowBits / 8) * static_cast<int32_t>(gImage->height);
   return true;
+}
+
+int MakeSampleStoreInMemory() {
+  int32_t sourceBytes = static_cast<int32_t>(gImage->width) * gImage->samplesPerPixel;
+  gImage->sourceRowBytes = static_cast<int16_t>(sourceBytes > 32767 ? 32767 : sourceBytes);
+  if (MakeSampleStore()) return 1;
+  if (!SampleStoreInMemory()) {
+    FreeSampleStore();
+    return gUserAbort ? 1 : ReportReadError(kStrInsufficientMemory);
+  }
+  gImage->zoomX = gImage->zoomY = 65536;
+  return 0;
+}
+
+double DpiFromPixelsPerMetre(uint32_t pixelsPerMetre) {
+  if (pixelsPerMetre == 0) return 0;
+  double dpi = pixelsPerMetre * 0.0254;
+  double whole = static_cast<double>(static_cast<int64_t>(dpi + 0.5));
+  return static_cast<uint32_t>(whole / 0.0254 + 0.5) == pixelsPerMetre ? whole : dpi;
+}
+
+void SetFileResolution(double dpiX, double dpiY) {
+  gImage->resolutionX = dpiX >= kMinFileDpi && dpiX <= kMaxFileDpi ? dpiX : 72.0;
+  gImage->resolutionY = dpiY >= kMinFileDpi && dpiY <= kMaxFileDpi ? dpiY : 72.0;
+}
+
+int LandingBegin(RowLanding* landing) {
+  landing->row = nullptr;
+  landing->rowsLanded = 0;
+  if (landing->colorCount > 0) {
+    bool blackWhite = true, gray = true;
+    for (int i = 0; i < landing->colorCount && i < 256; ++i) {
+      const uint8_t* c = landing->colors[i];
+      gray = gray && c[0] == c[1] && c[1] == c[2];
+      blackWhite = blackWhite && gray && (c[0] == 0 || c[0] == 255);
+    }
+    landing->samples = blackWhite ? 0 : gray ? 1 : 3;
+  }
+  if (landing->width > kMaxRowBits || landing->height > 32767) return ReportReadError(kStrInsufficientMemory);
+  gImage->width = static_cast<int16_t>(landing->width);
+  gImage->height = static_cast<int16_t>(landing->height);
+  if (!SetRowGeometry()) return ReportReadError(kStrInsufficientMemory);
+  int samples = landing->samples;
+  gImage->bitsPerSample = static_cast<int16_t>(samples ? 8 : 1);
+  gImage->samplesPerPixel = static_cast<int16_t>(samples ? samples : 1);
+  // Photometric as TIFF numbers it: one-bit 1 = black, gray 0 = black, RGB, CMYK.
+  gImage->photometric = static_cast<int16_t>(samples == 0 ? 0 : samples == 1 ? 1 : samples == 3 ? 2 : 5);
+  landing->row = static_cast<uint8_t*>(MemAllocPtr(static_cast<size_t>(landing->width) * 4));
+  if (!landing->row) return ReportReadError(kStrInsufficientMemory);
+  if (AllocImageBits()) return 1;
+  if (samples && MakeSampleStoreInMemory()) return 1;
+  return 0;
+}
+
+namespace {
+
+int RowLanded(RowLanding* landing) {
+  ShowReadProgress(++landing->rowsLanded, landing->height);
+  return PollUserAbort();
+}
+
+uint8_t* BitmapRow(int32_t y) { return gWorkBits + static_cast<size_t>(y) * gImage->rowBytes; }
+
+}  // namespace
+
+int LandSampleRow(RowLanding* landing, int32_t y, const uint8_t* samples) {
+  PutSampleRow(y, samples, 0, landing->width, landing->samples, 0);
+  return RowLanded(landing);
+}
+
+int LandIndexedRow(RowLanding* landing, int32_t y, const uint8_t* indexes) {
+  int32_t w = landing->width;
+  if (landing->samples == 0) {
+    uint8_t* bits = BitmapRow(y);
+    memset(bits, 0, static_cast<size_t>(gImage->rowBytes));
+    for (int32_t x = 0; x < w; ++x)
+      if (landing->colors[indexes[x]][0] == 0) bits[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+    return RowLanded(landing);
+  }
+  // The indexes may be the landing's own row: gray goes forwards, RGB
+  // backwards, so that each index is read before its place is written.
+  uint8_t* out = landing->row;
+  if (landing->samples == 1) {
+    for (int32_t x = 0; x < w; ++x) out[x] = landing->colors[indexes[x]][0];
+  } else {
+    for (int32_t x = w - 1; x >= 0; --x) {
+      const uint8_t* c = landing->colors[indexes[x]];
+      out[3 * x + 2] = c[2];
+      out[3 * x + 1] = c[1];
+      out[3 * x] = c[0];
+    }
+  }
+  return LandSampleRow(landing, y, out);
+}
+
+int LandBitsRow(RowLanding* landing, int32_t y, const uint8_t* bits, bool oneIsWhite) {
+  uint8_t* row = BitmapRow(y);
+  int32_t n = (landing->width + 7) / 8;
+  for (int32_t i = 0; i < n; ++i) row[i] = oneIsWhite ? static_cast<uint8_t>(~bits[i]) : bits[i];
+  return RowLanded(landing);  // the bits right of the image are cleared after the read
+}
+
+void LandingEnd(RowLanding* landing) {
+  MemFreePtr(landing->row);
+  landing->row = nullptr;
 }
 
 int AllocImageBits() {

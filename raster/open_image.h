@@ -81,3 +81,68 @@ void EndReadProgress();
 void ByteReaderStart();
 // The next byte, or -1 at the end of the file.
 int ByteReaderNext();
+
+// Makes the sample store for the image record's geometry (sourceRowBytes is
+// set to width x samplesPerPixel) and requires it in memory: only TIFF rows
+// can be read again from their file. Message 11 and nonzero otherwise.
+int MakeSampleStoreInMemory();
+
+// Resolution of a file that gives it in pixels per metre. A value that is the
+// metric rounding of a whole number of dots per inch (2835 for 72) gives that
+// whole number; 0 (unknown) gives 0.
+double DpiFromPixelsPerMetre(uint32_t pixelsPerMetre);
+
+// Resolutions a file may state, in dots per inch; a value outside is not
+// taken.
+constexpr double kMinFileDpi = 24;
+constexpr double kMaxFileDpi = 4000;
+// Sets resolutionX and resolutionY from a file's values (0 when it has
+// none); a value out of range gives 72, the resolution of a file that says
+// nothing.
+void SetFileResolution(double dpiX, double dpiY);
+
+// A sample `v` with alpha `a`, both out of `max`, composed over white and
+// rounded to the nearest value.
+inline uint32_t OverWhite(uint32_t v, uint32_t a, uint32_t max) {
+  return static_cast<uint32_t>((static_cast<uint64_t>(v) * a + static_cast<uint64_t>(max) * (max - a) + max / 2) / max);
+}
+
+// The landing of an image whose reader decodes whole rows itself (every
+// reader but TIFF, whose strips land row by row through its own intake).
+// The reader fills width, height and either `samples` or the color table,
+// calls LandingBegin, delivers every row once (in any order) through one of
+// the Land*Row calls, and calls LandingEnd on every exit.
+struct RowLanding {
+  int32_t width;
+  int32_t height;
+  // 0 one-bit (working bitmap, 1 = black); 1 gray (0 = black); 3 RGB;
+  // 4 CMYK (255 = full ink). For an indexed image LandingBegin decides it
+  // from the color table.
+  int samples;
+  // Indexed images: the RGB of each index, any transparency already
+  // composed over white; 0 entries for a direct-color image.
+  int colorCount;
+  uint8_t colors[256][3];
+  // A row of width x 4 bytes for the reader's converted samples; owned by
+  // the landing.
+  uint8_t* row;
+  int32_t rowsLanded;
+};
+// An indexed image whose every table entry is pure black or pure white
+// lands as one-bit, one whose entries are all gray lands as gray, any other
+// as RGB. Sets the image record (bitsPerSample, samplesPerPixel,
+// photometric, geometry), allocates the working bitmap and, for gray and
+// color, the sample store in memory, and the landing's row. Reports its
+// failures (11 for memory or an image larger than the record can hold);
+// 0 on success.
+int LandingBegin(RowLanding* landing);
+// Row y as 8-bit samples of the landing's kind (gray, RGB or CMYK).
+int LandSampleRow(RowLanding* landing, int32_t y, const uint8_t* samples);
+// Row y as one index byte per pixel, through the color table.
+int LandIndexedRow(RowLanding* landing, int32_t y, const uint8_t* indexes);
+// Row y of a one-bit image as packed bits, most significant first; 1 is
+// black, or white when `oneIsWhite`.
+int LandBitsRow(RowLanding* landing, int32_t y, const uint8_t* bits, bool oneIsWhite);
+// (Each Land*Row reports progress and polls for cancel; nonzero when the
+// user stopped.)
+void LandingEnd(RowLanding* landing);

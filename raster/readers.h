@@ -10,6 +10,12 @@ int ReadTiff();
 int ReadMacPaint();
 int ReadPcx();
 int ReadRanvelle();
+int ReadNetpbm();  // P1 to P6
+int ReadBmp();
+int ReadPng();
+int ReadJpeg();
+int ReadGif();   // the first image
+int ReadWebp();  // a still image
 
 // PackBits: a count byte n from 0 to 127 copies the next n + 1 bytes, from
 // -127 to -1 repeats the next byte 1 - n times, -128 is skipped. Fills

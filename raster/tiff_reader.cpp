@@ -1,7 +1,10 @@
 // The TIFF reader: the first image of a TIFF file, or of the TIFF preview of
 // an EPS file, into the working bitmap (bilevel) or the sample store (gray,
 // palette, RGB, CMYK). Strips and tiles; compressions none, 32771, PackBits,
-// CCITT modified Huffman and LZW (with horizontal differencing).
+// CCITT modified Huffman, Group 3 (one- and two-dimensional) and Group 4,
+// LZW and Deflate (both with horizontal differencing).
+#include <zlib.h>
+
 #include <cstring>
 
 #include "engine/conversion.h"
@@ -41,6 +44,8 @@ struct TiffState {
   int32_t colorMapCount;
   uint32_t colorMapPos;
   int32_t extraSamples, extraSampleType;
+  int32_t t4Options;  // tag 292: bit 0 two-dimensional rows
+  bool reversedBits;  // tag 266 FillOrder 2: bits least significant first
   int32_t allSamples;  // samples per pixel as stored, extra samples included
   int32_t samples;     // samples per pixel kept (extra samples dropped, before palette expansion)
   int32_t bits;
@@ -56,6 +61,7 @@ TiffState T;
 uint8_t* gRowBuf = nullptr;     // one decoded row
 uint8_t* gSamples = nullptr;    // unpacked samples of one row
 uint8_t* gStripBuf = nullptr;   // a whole LZW strip
+int32_t* gChanges = nullptr;    // changing elements of two CCITT rows
 int32_t gStripBufSize = 0;
 
 bool Swap() { return gImage->swapBytes != 0; }
@@ -146,35 +152,55 @@ double RationalValue(const uint8_t* entry) {
 }
 
 // ---------------------------------------------------------------------------
-// Strip input: the bytes of one strip, read in blocks.
+// Strip input: the bytes of one strip, read in blocks. With FillOrder 2 the
+// bits of every byte come least significant first; they are turned around
+// as the blocks come in, so that every decoder reads them in the usual order.
+uint8_t ReversedBits(uint8_t b) {
+  b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+  b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+  return static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+}
+
 struct StripInput {
   uint8_t buf[4096];
   int32_t pos = 0, len = 0;
   uint32_t remaining = 0;
   bool truncated = false;  // the file ended before the strip's byte count
+  bool reversed = false;   // FillOrder 2
 
   void Start(uint32_t byteCount) {
     pos = len = 0;
     remaining = byteCount;
     truncated = false;
   }
-  int Next() {
-    if (pos >= len) {
-      if (remaining == 0) return -1;
-      int32_t want = remaining < sizeof buf ? static_cast<int32_t>(remaining) : static_cast<int32_t>(sizeof buf);
-      int32_t n = FileRead(gImage->fileHandle, buf, want);
-      if (n < want) {
-        truncated = true;
-        remaining = 0;
-      } else {
-        remaining -= static_cast<uint32_t>(n);
-      }
-      if (n <= 0) return -1;
-      pos = 0;
-      len = n;
+  bool Refill() {
+    if (remaining == 0) return false;
+    int32_t want = remaining < sizeof buf ? static_cast<int32_t>(remaining) : static_cast<int32_t>(sizeof buf);
+    int32_t n = FileRead(gImage->fileHandle, buf, want);
+    if (n < want) {
+      truncated = true;
+      remaining = 0;
+    } else {
+      remaining -= static_cast<uint32_t>(n);
     }
+    if (n <= 0) return false;
+    if (reversed)
+      for (int32_t i = 0; i < n; ++i) buf[i] = ReversedBits(buf[i]);
+    pos = 0;
+    len = n;
+    return true;
+  }
+  int Next() {
+    if (pos >= len && !Refill()) return -1;
     return buf[pos++];
   }
+  // The bytes left in the block (refilled when empty); 0 at the end.
+  int32_t Available(const uint8_t** bytes) {
+    if (pos >= len && !Refill()) return 0;
+    *bytes = buf + pos;
+    return len - pos;
+  }
+  void Consume(int32_t n) { pos += n; }
 };
 
 StripInput gIn;
@@ -294,35 +320,197 @@ void SetBits(uint8_t* row, int32_t from, int32_t to) {
   for (int32_t x = from; x < to; ++x) row[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
 }
 
-// Decodes one row of `width` pixels into `row` (cleared first; 1 = black).
-// 0 on success, else the message number.
-int DecodeHuffmanRow(uint8_t* row, int32_t width, int32_t rowBytes) {
-  memset(row, 0, rowBytes);
-  int32_t pos = 0;
-  int color = 0;  // white first
-  int byte = 0, bitsLeft = 0;
+// The bits of a strip, most significant first.
+struct BitInput {
+  uint64_t bits = 0;
+  int count = 0;
+  void Start() { bits = count = 0; }
+  // Makes `n` (at most 32) bits available; false when the strip ends first.
+  bool Fill(int n) {
+    while (count < n) {
+      int b = gIn.Next();
+      if (b < 0) return false;
+      bits = bits << 8 | static_cast<uint64_t>(b);
+      count += 8;
+    }
+    return true;
+  }
+  // The next bit, or -1 at the end of the strip.
+  int Bit() {
+    if (!Fill(1)) return -1;
+    return static_cast<int>((bits >> --count) & 1);
+  }
+  // The next n bits without taking them (n <= 32, Fill(n) succeeded).
+  uint32_t Peek(int n) const { return static_cast<uint32_t>((bits >> (count - n)) & ((1ull << n) - 1)); }
+  void Skip(int n) { count -= n; }
+  // Drops what is left of the current byte.
+  void Align() { count -= count % 8; }
+};
+
+BitInput gBits;
+
+// A run of `color` (0 white, 1 black): make-up codes and the terminating
+// code. Returns the length, or minus a message number.
+int32_t ReadRun(int color) {
+  int32_t total = 0;
   for (;;) {
     int code = 0, len = 0, run = -1;
     while (len < kMaxCodeBits) {
-      if (bitsLeft == 0) {
-        byte = gIn.Next();
-        if (byte < 0) return kStrIncomplete;
-        bitsLeft = 8;
-      }
-      code = code * 2 + ((byte >> --bitsLeft) & 1);
+      int bit = gBits.Bit();
+      if (bit < 0) return -kStrIncomplete;
+      code = code * 2 + bit;
       ++len;
       run = gCodeTable[color][(1 << len) + code];
       if (run >= 0) break;
     }
-    if (run < 0) return kStrBadCode;
+    if (run < 0) return -kStrBadCode;
+    total += run;
+    if (total > 0x10000) return -kStrBadStroke;
+    if (run < 64) return total;
+  }
+}
+
+// Changing elements of a row: the positions where the color changes, the
+// first one to black, alternating; four copies of the width follow the
+// last so that a search never runs off the end.
+struct Changes {
+  int32_t* at = nullptr;
+  int32_t count = 0;
+  int32_t width = 0;
+  void Clear() { count = 0; }
+  // A change at the same place as the last one undoes it (a run of zero).
+  void Add(int32_t x) {
+    if (x >= width) return;
+    if (count > 0 && at[count - 1] == x) --count;
+    else at[count++] = x;
+  }
+  void Close() {
+    for (int i = 0; i < 4; ++i) at[count + i] = width;
+  }
+};
+
+// The coding of a CCITT strip: 2 modified Huffman (rows byte-aligned);
+// 3 T.4, each row after an end-of-line code, two-dimensional rows (tagged by
+// one bit after the code) when T4Options says so; 4 T.6, every row
+// two-dimensional.
+struct CcittCoding {
+  int compression;
+  bool twoD;  // compression 3 with T4Options bit 0
+  Changes ref, cur;
+};
+CcittCoding gFax;
+
+// One-dimensional row: alternating white and black runs.
+int DecodeRow1D(uint8_t* row, int32_t width, Changes* cur) {
+  int32_t pos = 0;
+  int color = 0;
+  for (;;) {
+    int32_t run = ReadRun(color);
+    if (run < 0) return -run;
     if (pos + run > width) return kStrBadStroke;
     if (color) SetBits(row, pos, pos + run);
     pos += run;
-    if (run < 64) {
-      if (pos >= width) break;
-      color ^= 1;
+    if (pos >= width) return 0;
+    color ^= 1;
+    cur->Add(pos);
+  }
+}
+
+// Two-dimensional row, coded against the reference row's changes: pass,
+// horizontal and vertical modes.
+int DecodeRow2D(uint8_t* row, int32_t width, const Changes& ref, Changes* cur) {
+  int32_t a0 = -1;  // before the first pixel
+  int color = 0;
+  int32_t ri = 0;  // the first reference change right of a0
+  while (a0 < width) {
+    while (ref.at[ri] <= a0 && ri < ref.count) ++ri;
+    int32_t b1i = (ri & 1) == color ? ri : ri + 1;
+    int32_t b1 = ref.at[b1i], b2 = ref.at[b1i + 1];
+    int32_t start = a0 < 0 ? 0 : a0;
+    int zeros = 0, bit;
+    while ((bit = gBits.Bit()) == 0 && zeros < 6) ++zeros;
+    if (bit < 0) return kStrIncomplete;
+    if (zeros == 3) {  // pass: the color goes on below b2
+      if (color) SetBits(row, start, b2);
+      a0 = b2;
+      continue;
+    }
+    if (zeros == 2) {  // horizontal: two runs, the first of the current color
+      int32_t r1 = ReadRun(color);
+      if (r1 < 0) return -r1;
+      int32_t r2 = ReadRun(color ^ 1);
+      if (r2 < 0) return -r2;
+      int32_t a1 = start + r1, a2 = a1 + r2;
+      if (a2 > width) return kStrBadStroke;
+      SetBits(row, color ? start : a1, color ? a1 : a2);
+      cur->Add(a1);
+      cur->Add(a2);
+      a0 = a2;
+      continue;
+    }
+    // Vertical: a1 is b1 moved by -3 to 3.
+    int32_t delta;
+    if (zeros == 0) {
+      delta = 0;
+    } else if (zeros == 1 || zeros == 4 || zeros == 5) {
+      int side = gBits.Bit();
+      if (side < 0) return kStrIncomplete;
+      int32_t size = zeros == 1 ? 1 : zeros - 2;
+      delta = side ? size : -size;
+    } else {
+      return kStrBadCode;  // extensions (uncompressed mode) and stray end-of-line codes
+    }
+    int32_t a1 = b1 + delta;
+    if (a1 < start || a1 > width) return kStrBadStroke;
+    if (color) SetBits(row, start, a1);
+    cur->Add(a1);
+    a0 = a1;
+    color ^= 1;
+  }
+  return 0;
+}
+
+// Before a T.4 row: fill bits and the end-of-line code (eleven zeros and a
+// one), when they are there.
+void SkipEndOfLine() {
+  if (!gBits.Fill(12)) return;
+  uint32_t head = gBits.Peek(12);
+  if (head == 1) {
+    gBits.Skip(12);
+  } else if (head == 0) {
+    int bit;
+    while ((bit = gBits.Bit()) == 0) {
     }
   }
+}
+
+void StartCcittStrip() {
+  gBits.Start();
+  gFax.ref.Clear();
+  gFax.ref.Close();
+}
+
+// Decodes the next row of the strip into `row` (cleared first; 1 = black).
+// 0 on success, else the message number.
+int DecodeCcittRow(uint8_t* row, int32_t width, int32_t rowBytes) {
+  memset(row, 0, rowBytes);
+  bool twoD = gFax.compression == 4;
+  if (gFax.compression == 2) gBits.Align();
+  if (gFax.compression == 3) {
+    SkipEndOfLine();
+    if (gFax.twoD) {
+      int tag = gBits.Bit();  // 1: one-dimensional row
+      if (tag < 0) return kStrIncomplete;
+      twoD = tag == 0;
+    }
+  }
+  gFax.cur.Clear();
+  int msg = twoD ? DecodeRow2D(row, width, gFax.ref, &gFax.cur) : DecodeRow1D(row, width, &gFax.cur);
+  if (msg) return msg;
+  gFax.cur.Close();
+  Changes t = gFax.ref;
+  gFax.ref = gFax.cur;
+  gFax.cur = t;
   return 0;
 }
 
@@ -395,6 +583,51 @@ int32_t DecodeLzwStrip() {
     out = end < gStripBufSize ? end : gStripBufSize;
   }
   return out;
+}
+
+// ---------------------------------------------------------------------------
+// Deflate (zlib), a strip at a time, inflated row by row.
+z_stream gZip;
+bool gInflating = false;
+
+voidpf ZipAlloc(voidpf, uInt items, uInt size) { return MemAllocPtr(static_cast<size_t>(items) * size); }
+void ZipFree(voidpf, voidpf p) { MemFreePtr(p); }
+
+void EndInflate() {
+  if (gInflating) inflateEnd(&gZip);
+  gInflating = false;
+}
+
+int StartInflate() {
+  EndInflate();
+  memset(&gZip, 0, sizeof gZip);
+  gZip.zalloc = ZipAlloc;
+  gZip.zfree = ZipFree;
+  int ret = inflateInit(&gZip);
+  if (ret != Z_OK) return ret == Z_MEM_ERROR ? kStrMemory : kStrBadCode;
+  gInflating = true;
+  return 0;
+}
+
+// The next `count` bytes of the strip; rows past the end of the stream
+// stay zero. 0 on success, else the message number.
+int InflateRow(uint8_t* dst, int32_t count) {
+  memset(dst, 0, static_cast<size_t>(count));
+  gZip.next_out = dst;
+  gZip.avail_out = static_cast<uInt>(count);
+  while (gZip.avail_out > 0) {
+    const uint8_t* in = nullptr;
+    int32_t n = gIn.Available(&in);
+    gZip.next_in = const_cast<Bytef*>(in);
+    gZip.avail_in = static_cast<uInt>(n);
+    int ret = inflate(&gZip, Z_NO_FLUSH);
+    gIn.Consume(n - static_cast<int32_t>(gZip.avail_in));
+    if (ret == Z_STREAM_END) break;
+    if (ret == Z_MEM_ERROR) return kStrMemory;
+    if (ret == Z_BUF_ERROR && n == 0) break;  // the strip's data ends here
+    if (ret != Z_OK) return kStrBadCode;
+  }
+  return gIn.truncated ? kStrIncomplete : 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -491,6 +724,9 @@ bool FileRowReader(int16_t y, uint8_t* row) {
 }
 
 void FreeBuffers() {
+  EndInflate();
+  MemFreePtr(gChanges);
+  gChanges = nullptr;
   MemFreePtr(gRowBuf);
   gRowBuf = nullptr;
   MemFreePtr(gStripBuf);
@@ -566,15 +802,17 @@ int ReadDirectory() {
       case 281: rawMax = static_cast<int32_t>(ScalarValue(e)); break;
       case 282: {
         double v = RationalValue(e);
-        if (v >= 24 && v <= 4000) gImage->resolutionX = v;
+        if (v >= kMinFileDpi && v <= kMaxFileDpi) gImage->resolutionX = v;
         break;
       }
       case 283: {
         double v = RationalValue(e);
-        if (v >= 24 && v <= 4000) gImage->resolutionY = v;
+        if (v >= kMinFileDpi && v <= kMaxFileDpi) gImage->resolutionY = v;
         break;
       }
+      case 266: T.reversedBits = ScalarValue(e) == 2; break;
       case 284: T.planarConfig = static_cast<int32_t>(ScalarValue(e)); break;
+      case 292: T.t4Options = static_cast<int32_t>(ScalarValue(e)); break;
       case 317: T.predictor = static_cast<int32_t>(ScalarValue(e)); break;
       case 320:
         T.colorMapCount = static_cast<int32_t>(count > 100000 ? 100000 : count);
@@ -663,7 +901,9 @@ int ReadImage() {
   gImage->sourceRowBytes = static_cast<int16_t>(T.sourceRowBytes);
   T.rowsPerStrip = tiled ? T.tileLength : (T.rowsPerStrip < T.imageRows ? T.rowsPerStrip : T.imageRows);
 
-  if (T.compression != 1 && T.compression != 2 && T.compression != 5 && T.compression != 32771 &&
+  bool ccitt = T.compression == 2 || T.compression == 3 || T.compression == 4;
+  bool deflate = T.compression == 8 || T.compression == 32946;
+  if (T.compression != 1 && !ccitt && T.compression != 5 && !deflate && T.compression != 32771 &&
       T.compression != 32773)
     return kStrUnimplemented;
 
@@ -692,13 +932,20 @@ int ReadImage() {
   if (planar && planes > T.allSamples) planes = T.allSamples;
   // One-bit planes beyond red, green and blue (an alpha plane) are not read.
   if (planar && T.bits == 1 && planes > 3) planes = 3;
-  if (T.compression == 2 && (T.bits != 1 || planar)) return kStrUnimplemented;
+  if (ccitt && (T.bits != 1 || planar)) return kStrUnimplemented;
 
   // Buffers.
   int32_t rowBufBytes = T.sourceRowBytes + 8;
   int32_t sampleBytes = T.rowPixels * (T.allSamples > 3 ? T.allSamples : 3) + 8;
   gRowBuf = static_cast<uint8_t*>(MemAllocPtr(static_cast<size_t>(rowBufBytes)));
   if (!gRowBuf) return kStrMemory;
+  if (ccitt) {
+    // Changing elements of two rows: at most one per pixel, and the ends.
+    int32_t perRow = T.rowPixels + 8;
+    gChanges = static_cast<int32_t*>(MemAllocPtr(2 * sizeof(int32_t) * static_cast<size_t>(perRow)));
+    if (!gChanges) return kStrMemory;
+    gFax = {T.compression, (T.t4Options & 1) != 0, {gChanges, 0, T.rowPixels}, {gChanges + perRow, 0, T.rowPixels}};
+  }
   if (T.compression == 5) {
     gStripBufSize = T.sourceRowBytes * T.rowsPerStrip;
     gStripBuf = static_cast<uint8_t*>(MemAllocPtr(static_cast<size_t>(gStripBufSize)));
@@ -727,6 +974,7 @@ int ReadImage() {
   }
 
   BuildCodeTables();
+  gIn.reversed = T.reversedBits;
   int32_t planeBit = planar && T.bits == 1 ? 1 << (planes - 1) : 0;
   int32_t done = 0, total = planes * perPlane * T.rowsPerStrip;
   uint32_t fileLength = static_cast<uint32_t>(FileLength(gImage->fileHandle));
@@ -751,6 +999,11 @@ int ReadImage() {
         if (lzwBytes < 0) return kStrBadCode;
         if (gIn.truncated) return kStrIncomplete;
       }
+      if (ccitt) StartCcittStrip();
+      if (deflate) {
+        msg = StartInflate();
+        if (msg) return msg;
+      }
       for (int32_t r = 0; r < rows; ++r) {
         int32_t y = firstRow + r;
         uint8_t* raw = gRowBuf;
@@ -769,17 +1022,25 @@ int ReadImage() {
             if (!UnpackBitsRow(raw, T.sourceRowBytes)) return kStrIncomplete;
             break;
           case 2:
-            msg = DecodeHuffmanRow(raw, T.rowPixels, T.sourceRowBytes);
+          case 3:
+          case 4:
+            msg = DecodeCcittRow(raw, T.rowPixels, T.sourceRowBytes);
             if (msg) return msg;
             break;
           case 5: {
             int32_t at = r * T.sourceRowBytes;
             memset(raw, 0, T.sourceRowBytes);
             if (at < lzwBytes) memcpy(raw, gStripBuf + at, lzwBytes - at < T.sourceRowBytes ? lzwBytes - at : T.sourceRowBytes);
-            if (T.predictor == 2 && gray) UndoPredictor(raw, T.rowPixels, planar ? 1 : T.allSamples);
             break;
           }
+          case 8:
+          case 32946:
+            msg = InflateRow(raw, T.sourceRowBytes);
+            if (msg) return msg;
+            break;
         }
+        if ((T.compression == 5 || deflate) && T.predictor == 2 && gray)
+          UndoPredictor(raw, T.rowPixels, planar ? 1 : T.allSamples);
         if (planar && T.bits == 1) {
           // Merge the plane: each set pixel adds the plane's bit to the
           // palette index kept in the first byte of its store pixel.
@@ -816,6 +1077,7 @@ int ReadImage() {
     }
     planeBit >>= 1;
   }
+  EndInflate();
   if (planar && T.bits == 1) {
     // Each pixel's plane index becomes red, green and blue.
     for (int32_t y = 0; y < storeRows; ++y) {

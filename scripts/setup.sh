@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev
   ghostscript libtiff-tools libtiff-dev netpbm imagemagick
+  zlib1g-dev libpng-dev libjpeg62-turbo-dev libgif-dev libwebp-dev
+  libjpeg-turbo-progs webp optipng pngcrush
   python3 python3-ezdxf potrace poppler-utils time
 )
 

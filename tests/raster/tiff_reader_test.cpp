@@ -21,6 +21,13 @@ TEST_F(TiffReader, BilevelFilesMatchTheIndependentDecoder) {
       {"tiff-bw-tiled.tif", "src-bw.pbm"},         {"tiff-bw-rle.tif", "src-bw.pbm"},
       {"tiff-bw-minisblack.tif", "src-bw.pbm"},    {"tiff-bwwide-rle.tif", "src-bwwide.pbm"},
       {"eps-preview.tif", "src-bw.pbm"},
+      // CCITT Group 3 and 4 and Deflate, of a page and of rows that need
+      // make-up codes.
+      {"tiff-bw-g4.tif", "src-bw.pbm"},            {"tiff-page-g3.tif", "src-page.pbm"},
+      {"tiff-page-g3-2d.tif", "src-page.pbm"},     {"tiff-page-g3-2d-fill.tif", "src-page.pbm"},
+      {"tiff-page-g3-2d-strips.tif", "src-page.pbm"}, {"tiff-page-g4.tif", "src-page.pbm"},
+      {"tiff-page-g4-lsb.tif", "src-page.pbm"},    {"tiff-page-zip.tif", "src-page.pbm"},
+      {"tiff-bwwide-g3-2d.tif", "src-bwwide.pbm"}, {"tiff-bwwide-g4.tif", "src-bwwide.pbm"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
@@ -49,6 +56,8 @@ TEST_F(TiffReader, GrayAndColorFilesMatchTheIndependentDecoder) {
       {"tiff-rgb16-lzw-2-be.tif", "src-rgb16.ppm", 3}, {"tiff-prim-planar1.tif", "src-prim.ppm", 3},
       {"tiff-rgb16-tiled-be.tif", "src-rgb16.ppm", 3},  {"tiff-gray16-lzw-2-le.tif", "src-g16.pgm", 1},
       {"tiff-gray4-lzw.tif", "src-g4.pgm", 1, 4},
+      {"tiff-gray-zip-2.tif", "src-gray.pgm", 1},    {"tiff-gray-deflate32946.tif", "src-gray.pgm", 1},
+      {"tiff-rgb-zip.tif", "src-rgb.ppm", 3},        {"tiff-rgb16-zip-2-be.tif", "src-rgb16.ppm", 3},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
@@ -151,6 +160,9 @@ TEST_F(TiffReader, DirectoryValuesAsTheFileStatesThem) {
 TEST_F(TiffReader, EveryRefusalShowsItsMessage) {
   std::string ccittRow("\x9E", 1);  // white 8, black 2
   std::vector<Entry> ccitt = {{256, 3, 1, 9}, {257, 3, 1, 1}, {259, 3, 1, 2}, {273, 4, 1, kData}};
+  std::vector<Entry> g4 = {{256, 3, 1, 8}, {257, 3, 1, 1}, {259, 3, 1, 4}, {273, 4, 1, kData}};
+  std::vector<Entry> g4Counted = g4;
+  g4Counted.push_back({279, 4, 1, 1});
   std::vector<Entry> wrongType = Gray8(3, 1);
   wrongType[0] = {256, 5, 1, 0};  // width as a rational
   std::vector<Entry> jpeg = Gray8(3, 1);
@@ -158,6 +170,8 @@ TEST_F(TiffReader, EveryRefusalShowsItsMessage) {
   std::vector<Entry> shortMap = Gray8(3, 1);
   shortMap[3] = {262, 3, 1, 3};
   shortMap.push_back({320, 3, 6, 8});
+  std::vector<Entry> zip = Gray8(3, 1);
+  zip.push_back({259, 3, 1, 8});
   std::vector<Entry> noWidth = Gray8(3, 1);
   noWidth.erase(noWidth.begin());
   std::string eps("\xC5\xD0\xD3\xC6", 4);
@@ -177,6 +191,12 @@ TEST_F(TiffReader, EveryRefusalShowsItsMessage) {
       {"colour map too short", BuildTiff(shortMap, "abc"), {8}},
       {"code not in the tables", BuildTiff(ccitt, std::string(4, '\0')), {4}},
       {"runs longer than the row", BuildTiff(ccitt, ccittRow), {5}},
+      // Two-dimensional: vertical mode 3 right of the row's end; an
+      // extension (uncompressed mode); the data ends inside the row.
+      {"g4 change past the row", BuildTiff(g4, std::string("\x06\0\0\0", 4)), {5}},
+      {"g4 extension code", BuildTiff(g4, std::string("\x03\xC0\0\0", 4)), {4}},
+      {"g4 data ends", BuildTiff(g4Counted, std::string("\x20", 1)), {8}},
+      {"deflate data damaged", BuildTiff(zip, "abcdefgh"), {4}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -273,7 +293,8 @@ TEST_F(TiffReader, TruncatedAndCorruptedFilesFailCleanly) {
                                      {7, true}, {8, true}, {11, true}};
   for (const char* file : {"tiff-bw-rle.tif", "tiff-bw-packbits-be.tif", "tiff-bw-tiled.tif", "tiff-gray-lzw-2.tif",
                            "tiff-rgb-planar.tif", "tiff-pal4.tif", "tiff-rgb16-lzw-2-be.tif", "eps-preview.tif",
-                           "tiff-prim-planar1.tif", "tiff-cmyk-lzw-2.tif"}) {
+                           "tiff-prim-planar1.tif", "tiff-cmyk-lzw-2.tif", "tiff-page-g3-2d.tif",
+                           "tiff-page-g4-lsb.tif", "tiff-bwwide-g4.tif", "tiff-gray-zip-2.tif", "tiff-rgb-zip.tif"}) {
     std::string whole = ReadFileBytes(RasterFixture(file));
     for (int cut = 1; cut <= 12; ++cut) {
       SCOPED_TRACE(std::string(file) + " cut " + std::to_string(cut));

@@ -1,0 +1,153 @@
+// The JPEG reader, over libjpeg: gray, YCbCr and RGB (as RGB), CMYK and
+// YCCK (as CMYK ink), baseline, progressive or arithmetic-coded. Adobe's
+// files store CMYK inverted (0 is full ink); a file with Adobe's marker is
+// turned back to ink.
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "platform/platform.h"
+#include "platform/string_ids.h"
+#include "raster/open_image.h"
+#include "raster/readers.h"
+#include "shell/records.h"
+
+namespace {
+
+constexpr int kStrMemory = 11;
+constexpr int kInputBytes = 4096;
+
+struct JpegErrors {
+  jpeg_error_mgr mgr;
+  jmp_buf jump;
+};
+
+// The state of one read. libjpeg leaves an error by a long jump back into
+// DecodeJpeg, so everything that must be freed lives here.
+struct JpegState {
+  jpeg_decompress_struct cinfo;
+  JpegErrors errors;
+  jpeg_source_mgr source;
+  uint8_t* input;  // kInputBytes of the file
+  RowLanding landing;
+};
+
+JpegState S;
+
+[[noreturn]] void JpegErrorExit(j_common_ptr cinfo) { longjmp(reinterpret_cast<JpegErrors*>(cinfo->err)->jump, 1); }
+void JpegOutputMessage(j_common_ptr) {}
+
+void SourceInit(j_decompress_ptr) {}
+void SourceTerm(j_decompress_ptr) {}
+
+// A file that ends before the image does is refused (libjpeg would
+// otherwise fill the rest with gray).
+boolean SourceFill(j_decompress_ptr cinfo) {
+  int32_t n = FileRead(gImage->fileHandle, S.input, kInputBytes);
+  if (n <= 0) ERREXIT(cinfo, JERR_INPUT_EOF);
+  cinfo->src->next_input_byte = S.input;
+  cinfo->src->bytes_in_buffer = static_cast<size_t>(n);
+  return TRUE;
+}
+
+void SourceSkip(j_decompress_ptr cinfo, long count) {
+  if (count <= 0) return;
+  size_t n = static_cast<size_t>(count);
+  while (n > cinfo->src->bytes_in_buffer) {
+    n -= cinfo->src->bytes_in_buffer;
+    SourceFill(cinfo);
+  }
+  cinfo->src->next_input_byte += n;
+  cinfo->src->bytes_in_buffer -= n;
+}
+
+// Errors that mean "a kind of JPEG this build cannot decode" rather than
+// "broken data".
+bool Unsupported(int code) {
+  return code == JERR_BAD_PRECISION || code == JERR_CONVERSION_NOTIMPL || code == JERR_NOT_COMPILED ||
+         code == JERR_ARITH_NOTIMPL || code == JERR_BAD_J_COLORSPACE;
+}
+
+int DecodeJpeg() {
+  jpeg_decompress_struct* c = &S.cinfo;
+  if (setjmp(S.errors.jump)) {
+    int code = S.errors.mgr.msg_code;
+    return ReportReadError(code == JERR_OUT_OF_MEMORY ? kStrMemory
+                           : Unsupported(code)        ? kStrJpegUnsupported
+                                                      : kStrJpegDamaged);
+  }
+  jpeg_create_decompress(c);
+  S.source.init_source = SourceInit;
+  S.source.fill_input_buffer = SourceFill;
+  S.source.skip_input_data = SourceSkip;
+  S.source.resync_to_restart = jpeg_resync_to_restart;
+  S.source.term_source = SourceTerm;
+  c->src = &S.source;
+  jpeg_read_header(c, TRUE);
+
+  RowLanding* l = &S.landing;
+  bool inverted = false;
+  switch (c->jpeg_color_space) {
+    case JCS_GRAYSCALE:
+      c->out_color_space = JCS_GRAYSCALE;
+      l->samples = 1;
+      break;
+    case JCS_YCbCr:
+    case JCS_RGB:
+      c->out_color_space = JCS_RGB;
+      l->samples = 3;
+      break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+      c->out_color_space = JCS_CMYK;
+      l->samples = 4;
+      inverted = c->saw_Adobe_marker;
+      break;
+    default:
+      return ReportReadError(kStrJpegUnsupported);
+  }
+  jpeg_start_decompress(c);
+  if (c->output_components != l->samples) return ReportReadError(kStrJpegUnsupported);
+  l->width = static_cast<int32_t>(c->output_width);
+  l->height = static_cast<int32_t>(c->output_height);
+  if (LandingBegin(l)) return 1;
+  double dpiX = 0, dpiY = 0;
+  if (c->saw_JFIF_marker && (c->density_unit == 1 || c->density_unit == 2)) {
+    double perInch = c->density_unit == 2 ? 2.54 : 1.0;  // 2: dots per centimetre
+    dpiX = c->X_density * perInch;
+    dpiY = c->Y_density * perInch;
+  }
+  SetFileResolution(dpiX, dpiY);
+  while (c->output_scanline < c->output_height) {
+    int32_t y = static_cast<int32_t>(c->output_scanline);
+    JSAMPROW row = l->row;
+    if (jpeg_read_scanlines(c, &row, 1) != 1) return ReportReadError(kStrJpegDamaged);
+    if (inverted)
+      for (int32_t i = 0; i < l->width * 4; ++i) row[i] = static_cast<uint8_t>(255 - row[i]);
+    if (LandSampleRow(l, y, row)) return 1;
+  }
+  // What follows the last row is not needed: the decoder is simply
+  // destroyed.
+  return 0;
+}
+
+}  // namespace
+
+int ReadJpeg() {
+  memset(&S, 0, sizeof S);
+  if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0) return ReportReadError(kStrJpegDamaged);
+  S.input = static_cast<uint8_t*>(MemAllocPtr(kInputBytes));
+  if (!S.input) return ReportReadError(kStrMemory);
+  S.cinfo.err = jpeg_std_error(&S.errors.mgr);
+  S.errors.mgr.error_exit = JpegErrorExit;
+  S.errors.mgr.output_message = JpegOutputMessage;
+  int status = DecodeJpeg();
+  jpeg_destroy_decompress(&S.cinfo);  // also after a failed or no creation
+  MemFreePtr(S.input);
+  LandingEnd(&S.landing);
+  memset(&S, 0, sizeof S);
+  return status;
+}
