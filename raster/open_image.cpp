@@ -24,11 +24,18 @@ int16_t maxSample = 255;
 uint8_t headerBuffer[kHeaderBufferSize];
 
 const OpenImageFilter kOpenImageFilters[kOpenImageFilterCount] = {
-    {"All Formats", "*.TIF;*.RVD;*.PCX;*.PNT"},
+    {"All Formats",
+     "*.TIF;*.TIFF;*.RVD;*.PCX;*.PNT;*.PNG;*.JPG;*.JPEG;*.GIF;*.WEBP;*.BMP;*.PBM;*.PGM;*.PPM;*.PNM"},
     {"Ranvelle 3.0 (*.RVD)", "*.RVD"},
-    {"TIFF (*.TIF)", "*.TIF"},
+    {"TIFF (*.TIF)", "*.TIF;*.TIFF"},
     {"PCX (*.PCX)", "*.PCX"},
     {"MacPaint (*.PNT)", "*.PNT"},
+    {"PNG (*.PNG)", "*.PNG"},
+    {"JPEG (*.JPG)", "*.JPG;*.JPEG"},
+    {"GIF (*.GIF)", "*.GIF"},
+    {"WebP (*.WEBP)", "*.WEBP"},
+    {"BMP (*.BMP)", "*.BMP"},
+    {"Netpbm (*.PBM, *.PGM, *.PPM)", "*.PBM;*.PGM;*.PPM;*.PNM"},
 };
 int (*gOpenImageDialog)(OpenImageRequest* request) = nullptr;
 

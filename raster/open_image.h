@@ -41,7 +41,7 @@ struct OpenImageFilter {
   const char* label;
   const char* patterns;  // separated by ';'
 };
-constexpr int kOpenImageFilterCount = 5;
+constexpr int kOpenImageFilterCount = 11;
 extern const OpenImageFilter kOpenImageFilters[kOpenImageFilterCount];
 struct OpenImageRequest {
   const char* initialFolder;  // "" at start-up

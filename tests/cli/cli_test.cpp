@@ -245,7 +245,9 @@ TEST_F(CliTest, EveryReaderToEveryFormat) {
     int dx, dy;         // where the drawing lies in it (MacPaint pages are centred by the tool)
   } inputs[] = {{Data("drawing.tif"), 400, 267, 0, 0},   {Data("drawing.pcx"), 400, 267, 0, 0},
                 {Data("drawing.sun"), 400, 267, 0, 0},   {Data("drawing.pnt"), 576, 720, 88, 226},
-                {PathIn("drawing.rvd"), 400, 267, 0, 0}};
+                {PathIn("drawing.rvd"), 400, 267, 0, 0},  {Data("drawing-g4.tif"), 400, 267, 0, 0},
+                {Data("drawing.png"), 400, 267, 0, 0},   {Data("drawing.gif"), 400, 267, 0, 0},
+                {Data("drawing.bmp"), 400, 267, 0, 0},   {Data("drawing.pbm"), 400, 267, 0, 0}};
   struct Format {
     const char* name;
     const char* file;

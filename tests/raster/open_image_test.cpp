@@ -173,6 +173,20 @@ TEST_F(OpenImageTest, OpenDialogSetsTheSourceKindAndRemembersTheFolder) {
   gOpenImageDialog = nullptr;
 }
 
+// "All Formats" offers every pattern that a single format offers.
+TEST_F(OpenImageTest, AllFormatsCoversEveryFilter) {
+  std::string all = std::string(";") + kOpenImageFilters[0].patterns + ";";
+  for (int i = 1; i < kOpenImageFilterCount; ++i) {
+    std::string p = kOpenImageFilters[i].patterns;
+    for (size_t at = 0; at <= p.size();) {
+      size_t end = p.find(';', at);
+      if (end == std::string::npos) end = p.size();
+      EXPECT_NE(all.find(";" + p.substr(at, end - at) + ";"), std::string::npos) << kOpenImageFilters[i].label;
+      at = end + 1;
+    }
+  }
+}
+
 // A 300-dpi A4 page (2480 x 3508) written as a big-endian TIFF by hand,
 // with a filled block and a ring, opens and converts with Outline.
 TEST_F(OpenImageTest, A4PageOpensAndConvertsToPaths) {
