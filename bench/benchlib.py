@@ -40,8 +40,10 @@ def check_tools(tools, cli):
 
 def render_inputs(work, pdf_pages, drawings):
     """Yields (name, pbm path, dpi) for each installed input: PDF pages by
-    pdftoppm -mono at 300 dpi, drawings by ImageMagick, thresholded at 50 %."""
-    for name, src, page in pdf_pages:
+    pdftoppm -mono (at 300 dpi unless the entry names its own resolution as a
+    fourth item), drawings by ImageMagick, thresholded at 50 %."""
+    for name, src, page, *res in pdf_pages:
+        dpi = res[0] if res else 300
         if not os.path.exists(src):
             print("# left out (not installed): " + src, file=sys.stderr)
             continue
@@ -51,8 +53,8 @@ def render_inputs(work, pdf_pages, drawings):
             with opener(src, "rb") as f, open(pdf, "wb") as out:
                 shutil.copyfileobj(f, out)
         base = os.path.join(work, name)
-        run(["pdftoppm", "-mono", "-r", "300", "-f", str(page), "-l", str(page), "-singlefile", pdf, base])
-        yield name, base + ".pbm", 300
+        run(["pdftoppm", "-mono", "-r", str(dpi), "-f", str(page), "-l", str(page), "-singlefile", pdf, base])
+        yield name, base + ".pbm", dpi
     for name, src, density in drawings:
         if not os.path.exists(src):
             print("# left out (not installed): " + src, file=sys.stderr)

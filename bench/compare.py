@@ -21,8 +21,8 @@ import tempfile
 from benchlib import DEFAULT_CLI, check_tools, measured, render_inputs, run, to_tiff
 
 
-# (name, source, page or density). PDF pages at 300 dpi; SVG at a density
-# that gives a page-sized bitmap.
+# (name, source, page or density[, dpi]). PDF pages at 300 dpi unless given;
+# SVG at a density that gives a page-sized bitmap.
 PDF_PAGES = [
     ("valgrind-p1", "/usr/share/doc/valgrind/valgrind_manual.pdf.gz", 1),
     ("valgrind-p40", "/usr/share/doc/valgrind/valgrind_manual.pdf.gz", 40),
@@ -30,6 +30,10 @@ PDF_PAGES = [
     ("nettle-p12", "/usr/share/doc/nettle-dev/nettle.pdf.gz", 12),
     ("fontconfig-p3", "/usr/share/doc/fontconfig/fontconfig-user.pdf.gz", 3),
     ("mime-spec-p5", "/usr/share/doc/shared-mime-info/shared-mime-info-spec.pdf", 5),
+    # The same page at two and four times the resolution: the cost should grow
+    # with the pixels, about 4 and 16 times.
+    ("valgrind-p40-600dpi", "/usr/share/doc/valgrind/valgrind_manual.pdf.gz", 40, 600),
+    ("valgrind-p40-1200dpi", "/usr/share/doc/valgrind/valgrind_manual.pdf.gz", 40, 1200),
 ]
 SVG_DRAWINGS = [
     ("pg-dependencies", "/usr/share/doc/postgresql-common/dependencies.svg", 100),

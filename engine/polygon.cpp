@@ -1,13 +1,17 @@
 // The polygon builder. The chain is walked one code at a time against the
 // chord from the current segment's start; a vertex goes where the deviation
 // stopped falling before it rose above the tolerance, so that corners land
-// on corners. Deviations are squared pixel distances x 64.
+// on corners. Deviations are squared pixel distances x 64. While a segment
+// has no candidate, every step measures the whole edge list; its group
+// summaries (engine/deviation.h) keep that near-linear in the segment's
+// length without changing a single value.
 #include "engine/polygon.h"
 
 #include <cmath>
 #include <cstring>
 
 #include "engine/conversion.h"
+#include "engine/deviation.h"
 #include "engine/junctions.h"
 #include "engine/linerec.h"
 #include "engine/settings.h"
@@ -23,10 +27,6 @@ constexpr int32_t kMaxRecordBytes = 64512;  // 8064 vertices
 constexpr int32_t kFar = 10000;
 
 PagedArea gEdges;  // the edge list: (x, y) pairs, paged to "seglist"
-
-struct EdgePoint {
-  int16_t x, y;
-};
 
 EdgePoint GetEdge(int32_t i) {
   EdgePoint p;
@@ -60,6 +60,7 @@ struct Builder {
   bool forceFar;  // this step's deviation counts as 999
   // Junction crossing.
   int32_t lastJunction;
+  EdgeSummary* summary;  // the edge list's group summaries
 };
 
 void PushHistory(Builder& b, int32_t dev) {
@@ -75,69 +76,35 @@ int32_t LookBack(const Builder& b, int32_t limit) {
   return k;
 }
 
-// The chord from the segment start to the current point, set up once per
-// step for the deviations of the edge-list points.
-struct Chord {
-  int32_t xs, ys, x, y, cx, cy;
-  int64_t d;
-  bool mainX;
-  int32_t lo, hi;
-  Chord(const Builder& b) : xs(b.xs), ys(b.ys), x(b.x), y(b.y), cx(b.x - b.xs), cy(b.y - b.ys) {
-    d = static_cast<int64_t>(cx) * cx + static_cast<int64_t>(cy) * cy;
-    mainX = static_cast<int64_t>(cx) * cx > static_cast<int64_t>(cy) * cy;
-    int32_t a0 = mainX ? xs : ys, a1 = mainX ? x : y;
-    lo = a0 < a1 ? a0 : a1;
-    hi = a0 < a1 ? a1 : a0;
-  }
-  // A point within the chord's extent along its main axis contributes its
-  // perpendicular deviation; one beyond an end, 64 x its squared distance
-  // to the nearer end, and at least one more than the previous step's
-  // deviation when that is below 999.
-  int32_t Deviation(int32_t px, int32_t py, int32_t previous) const {
-    int32_t along = mainX ? px : py;
-    if (along >= lo && along <= hi) {
-      if (d == 0) return 0;
-      double cross = static_cast<double>(cx) * (py - ys) - static_cast<double>(cy) * (px - xs);
-      double v = 64.0 * cross * cross / static_cast<double>(d);
-      return v >= 9999 ? 9999 : static_cast<int32_t>(v);
-    }
-    int64_t d0 = static_cast<int64_t>(px - xs) * (px - xs) + static_cast<int64_t>(py - ys) * (py - ys);
-    int64_t d1 = static_cast<int64_t>(px - x) * (px - x) + static_cast<int64_t>(py - y) * (py - y);
-    int64_t v = 64 * (d0 < d1 ? d0 : d1);
-    if (v > 1000000000) v = 1000000000;
-    if (v <= previous && previous < 999) v = previous + 1;
-    return static_cast<int32_t>(v);
-  }
-};
-
+// The deviation of this step against the chord from the segment start to the
+// current point: over the whole edge list (through its summaries), or over
+// the candidate and the last four points.
 int32_t Deviation(const Builder& b, bool whole) {
-  const Chord chord(b);
+  const Chord chord(b.xs, b.ys, b.x, b.y);
   const int32_t previous = b.hist[4];
   int32_t dev = (b.centerline && b.x == b.xs && b.y == b.ys) ? 999 : 0;
+  if (whole) return EdgeSummaryDeviation(b.summary, chord, previous, dev, b.edgeCount, GetEdge);
   auto take = [&](int32_t i) {
     EdgePoint p = GetEdge(i);
     int32_t v = chord.Deviation(p.x, p.y, previous);
     if (v > dev) dev = v;
   };
-  if (whole) {
-    int32_t inMemory = gEdges.page == 0 ? gEdges.pageBytes / 4 : 0;
-    if (b.edgeCount <= inMemory) {
-      const uint8_t* area = gEdges.area;
-      for (int32_t i = 0; i < b.edgeCount; ++i) {
-        EdgePoint p;
-        memcpy(&p, area + 4 * i, 4);
-        int32_t v = chord.Deviation(p.x, p.y, previous);
-        if (v > dev) dev = v;
-      }
-    } else {
-      for (int32_t i = 0; i < b.edgeCount; ++i) take(i);
-    }
-  } else {
-    take(b.cand);
-    for (int32_t i = b.edgeCount - 4 < 0 ? 0 : b.edgeCount - 4; i < b.edgeCount; ++i)
-      if (i != b.cand) take(i);
-  }
+  take(b.cand);
+  for (int32_t i = b.edgeCount - 4 < 0 ? 0 : b.edgeCount - 4; i < b.edgeCount; ++i)
+    if (i != b.cand) take(i);
   return dev;
+}
+
+// Appends the current point to the edge list.
+void AppendEdge(Builder& b) {
+  PutEdge(b.edgeCount++, static_cast<int16_t>(b.x), static_cast<int16_t>(b.y));
+  EdgeSummaryAppend(b.summary, static_cast<int16_t>(b.x), static_cast<int16_t>(b.y));
+}
+
+// Cuts the edge list back to its first `count` points.
+void CutEdges(Builder& b, int32_t count) {
+  b.edgeCount = count;
+  EdgeSummaryTruncate(b.summary, count, GetEdge);
 }
 
 void PlaceVertex(int32_t x, int32_t y, int32_t pos) {
@@ -250,6 +217,7 @@ void BeginSegment(Builder& b) {
   b.ys = b.y;
   b.edgeCount = 0;
   PagedReset(&gEdges, edgeListArea, edgeListSize, kStoreSeglist, 4);
+  EdgeSummaryReset(b.summary);
   b.hist[4] = 999;
   b.cand = -1;
   b.havePrevCand = false;
@@ -261,9 +229,10 @@ void BeginSegment(Builder& b) {
 
 // One full build at tolerance `tol`. False when the vertex list passed
 // 8064 vertices (the caller rebuilds with twice the tolerance).
-bool Build(int32_t tol) {
+bool Build(int32_t tol, EdgeSummary* summary) {
   Builder b{};
   b.tol = tol;
+  b.summary = summary;
   b.centerline = tracingMode == 1;
   b.junctions = tracingMode != 0;
   b.x = chainStartX;
@@ -329,7 +298,7 @@ bool Build(int32_t tol) {
     bool accepted = dev < b.tol || (b.centerline && b.cand < 0 && b.hist[4] < b.tol);
     if (accepted) {
       PushHistory(b, dev);
-      PutEdge(b.edgeCount++, static_cast<int16_t>(b.x), static_cast<int16_t>(b.y));
+      AppendEdge(b);
       if (b.cand < 0 && b.edgeCount > 20 && dev < b.tol) {
         int32_t k = LookBack(b, b.edgeCount - 1);
         if (k >= 2) {
@@ -341,7 +310,7 @@ bool Build(int32_t tol) {
             b.pos -= k;
             b.x = p.x;
             b.y = p.y;
-            b.edgeCount = index + 1;
+            CutEdges(b, index + 1);
             for (int i = 4; i >= 0; --i) b.hist[i] = i - k >= 0 ? b.hist[i - k] : 999;
           }
         }
@@ -440,7 +409,9 @@ void BuildPolygon() {
   int32_t tol = polygonTolerance;
   if (tracingMode == 1 && tol < 300) tol = 300;
   if (tol <= 0) tol = 64;
-  while (!Build(tol) && !gUserAbort) tol *= 2;
+  EdgeSummary summary;
+  while (!Build(tol, &summary) && !gUserAbort) tol *= 2;
+  EdgeSummaryFree(&summary);
 }
 
 namespace {
