@@ -552,7 +552,7 @@ void FitObject() {
       stopped = true;
       break;
     }
-    Pt curve[4], q1{0, 0}, q2{0, 0};
+    Pt curve[4] = {}, q1{0, 0}, q2{0, 0};
     int32_t a = SearchSpan(i, lineType, curve, &q1, &q2);
     bool isCurve = lineType == 1 ? a > 0 : a > 1;
     if (isCurve) {

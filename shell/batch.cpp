@@ -50,10 +50,14 @@ void PutBack(const BatchEntry& entry) {
   gDocument->batchFileCount = static_cast<int16_t>(count + 1);
 }
 
-// Length of a name up to its last dot (the whole name when it has none).
+// Length of a name up to its last dot (the whole name when it has none). The
+// name lives in a name buffer, so no more than one buffer is read.
 size_t StemLength(const char* name) {
-  const char* dot = strrchr(name, '.');
-  return dot ? static_cast<size_t>(dot - name) : strlen(name);
+  size_t length = strnlen(name, kNameBufferSize);
+  size_t stem = length;
+  for (size_t i = 0; i < length; ++i)
+    if (name[i] == '.') stem = i;
+  return stem;
 }
 
 int HeadlessSelect() { return 0; }
@@ -195,11 +199,13 @@ bool BatchOutputName(const char* imageName, char* artName) {
 
 bool BatchDuplicateCheck() {
   int count = BatchCount();
+  const BatchEntry* list = ListBlock();
+  if (!list) return true;
   for (int i = 0; i < count; ++i) {
-    const char* a = BatchEntryAt(i)->name;
+    const char* a = list[i].name;
     size_t la = StemLength(a);
     for (int j = i + 1; j < count; ++j) {
-      const char* b = BatchEntryAt(j)->name;
+      const char* b = list[j].name;
       if (StemLength(b) != la || strncmp(a, b, la) != 0) continue;
       std::string upper(a, la);
       for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));

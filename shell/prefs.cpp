@@ -403,9 +403,9 @@ bool DeletePreset(int index) {
     ShowWarning(252);
     return false;
   }
-  int count = PresetCount();
-  memmove(entry, entry + 1, static_cast<size_t>(count - index - 1) * sizeof *entry);
-  gPrefs->presetCount = static_cast<int16_t>(count - 1);
+  int after = PresetCount() - index - 1;  // presets behind the deleted one
+  if (after > 0) memmove(entry, entry + 1, static_cast<size_t>(after) * sizeof *entry);
+  gPrefs->presetCount = static_cast<int16_t>(index + (after > 0 ? after : 0));
   RefreshPresetPointer();
   return true;
 }

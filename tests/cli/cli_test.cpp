@@ -87,7 +87,10 @@ class CliTest : public TessTest {
   }
   CliRun Cli(const std::vector<std::string>& args) {
     std::string cmd = "cd " + Quote(Dir()) + " && " + Quote(Binary());
-    for (const auto& a : args) cmd += " " + Quote(a);
+    for (const auto& a : args) {
+      cmd += ' ';
+      cmd += Quote(a);
+    }
     cmd += " >" + Quote(PathIn(".out")) + " 2>" + Quote(PathIn(".err")) + " </dev/null";
     int raw = system(cmd.c_str());
     CliRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), ReadFileBytes(PathIn(".out")),

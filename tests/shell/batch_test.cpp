@@ -104,7 +104,11 @@ TEST_F(BatchTest, ListKeepsEachFileOnceAndHandsThemOutInOrder) {
   EXPECT_EQ(BatchCount(), 0);
 
   // Growing the list without memory: message 237, the entry is not added.
-  for (int i = 0; i < 16; ++i) ASSERT_TRUE(AddBatchEntry(In().c_str(), ("f" + std::to_string(i)).c_str()));
+  for (int i = 0; i < 16; ++i) {
+    char name[8];
+    snprintf(name, sizeof name, "f%d", i);
+    ASSERT_TRUE(AddBatchEntry(In().c_str(), name));
+  }
   MemFailNext(1);
   EXPECT_FALSE(AddBatchEntry(In().c_str(), "more.tif"));
   EXPECT_EQ(MessageIds(), std::vector<int>{237});

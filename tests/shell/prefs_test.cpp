@@ -188,7 +188,11 @@ TEST_F(PrefsTest, SettingsFileRecoveryRules) {
 
 TEST_F(PrefsTest, FiveHundredPresetsAreTheLimit) {
   std::string bytes = Header(2) + Record(500);
-  for (int i = 0; i < 500; ++i) bytes += Preset("P" + std::to_string(i), 800);
+  for (int i = 0; i < 500; ++i) {
+    char name[8];
+    snprintf(name, sizeof name, "P%d", i);
+    bytes += Preset(name, 800);
+  }
   ASSERT_TRUE(ReadBytes(bytes, true));
   EXPECT_EQ(PresetCount(), 500);
   EXPECT_STREQ(PresetAt(499)->name, "P499");
