@@ -432,7 +432,6 @@ int ReadNetpbm() {
   landing.height = height;
   landing.samples = bits ? 0 : kind == 3 || kind == 6 ? 3 : 1;
   int status = LandingBegin(&landing);
-  SetFileResolution(0, 0);
   int spp = landing.samples ? landing.samples : 1;
   int bytesPerSample = maxval > 255 ? 2 : 1;
   int32_t fileRowBytes = bits ? (width + 7) / 8 : width * spp * bytesPerSample;
@@ -690,8 +689,9 @@ int ReadBmp() {
     fields[1].Set(0xFF00);
     fields[2].Set(0xFF);
   }
+  landing.dpiX = DpiFromPixelsPerMetre(xPpm);
+  landing.dpiY = DpiFromPixelsPerMetre(yPpm);
   int status = LandingBegin(&landing);
-  SetFileResolution(DpiFromPixelsPerMetre(xPpm), DpiFromPixelsPerMetre(yPpm));
   if (!status && (dataAt > 0x7FFFFFFFu || FileSeek(gImage->fileHandle, static_cast<int32_t>(dataAt), kSeekSet) !=
                                                static_cast<int32_t>(dataAt)))
     status = ReportReadError(kStrBmpDamaged);

@@ -86,7 +86,6 @@ int ReadGif() {
       landing.width = image.Width;
       landing.height = image.Height;
       status = LandingBegin(&landing);
-      SetFileResolution(0, 0);
       if (!status) status = ReadGifRows(gif, &landing);
     }
   }
@@ -114,7 +113,6 @@ int ReadWebp() {
     landing.height = features.height;
     landing.samples = 3;
     status = LandingBegin(&landing);
-    SetFileResolution(0, 0);
   }
   int channels = features.has_alpha ? 4 : 3;
   size_t stride = static_cast<size_t>(landing.width) * channels;

@@ -113,14 +113,12 @@ int DecodeJpeg() {
   if (c->output_components != l->samples) return ReportReadError(kStrJpegUnsupported);
   l->width = static_cast<int32_t>(c->output_width);
   l->height = static_cast<int32_t>(c->output_height);
-  if (LandingBegin(l)) return 1;
-  double dpiX = 0, dpiY = 0;
   if (c->saw_JFIF_marker && (c->density_unit == 1 || c->density_unit == 2)) {
     double perInch = c->density_unit == 2 ? 2.54 : 1.0;  // 2: dots per centimetre
-    dpiX = c->X_density * perInch;
-    dpiY = c->Y_density * perInch;
+    l->dpiX = c->X_density * perInch;
+    l->dpiY = c->Y_density * perInch;
   }
-  SetFileResolution(dpiX, dpiY);
+  if (LandingBegin(l)) return 1;
   while (c->output_scanline < c->output_height) {
     int32_t y = static_cast<int32_t>(c->output_scanline);
     JSAMPROW row = l->row;

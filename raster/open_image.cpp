@@ -264,11 +264,6 @@ double DpiFromPixelsPerMetre(uint32_t pixelsPerMetre) {
   return static_cast<uint32_t>(whole / 0.0254 + 0.5) == pixelsPerMetre ? whole : dpi;
 }
 
-void SetFileResolution(double dpiX, double dpiY) {
-  gImage->resolutionX = dpiX >= kMinFileDpi && dpiX <= kMaxFileDpi ? dpiX : 72.0;
-  gImage->resolutionY = dpiY >= kMinFileDpi && dpiY <= kMaxFileDpi ? dpiY : 72.0;
-}
-
 int LandingBegin(RowLanding* landing) {
   landing->row = nullptr;
   landing->rowsLanded = 0;
@@ -285,6 +280,11 @@ int LandingBegin(RowLanding* landing) {
   gImage->width = static_cast<int16_t>(landing->width);
   gImage->height = static_cast<int16_t>(landing->height);
   if (!SetRowGeometry()) return ReportReadError(kStrInsufficientMemory);
+  // Before the store is made: with 2:1 downsampling it halves the resolution.
+  bool xOk = landing->dpiX >= kMinFileDpi && landing->dpiX <= kMaxFileDpi;
+  bool yOk = landing->dpiY >= kMinFileDpi && landing->dpiY <= kMaxFileDpi;
+  gImage->resolutionX = xOk ? landing->dpiX : 72.0;
+  gImage->resolutionY = yOk ? landing->dpiY : 72.0;
   int samples = landing->samples;
   gImage->bitsPerSample = static_cast<int16_t>(samples ? 8 : 1);
   gImage->samplesPerPixel = static_cast<int16_t>(samples ? samples : 1);

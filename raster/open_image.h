@@ -96,10 +96,6 @@ double DpiFromPixelsPerMetre(uint32_t pixelsPerMetre);
 // taken.
 constexpr double kMinFileDpi = 24;
 constexpr double kMaxFileDpi = 4000;
-// Sets resolutionX and resolutionY from a file's values (0 when it has
-// none); a value out of range gives 72, the resolution of a file that says
-// nothing.
-void SetFileResolution(double dpiX, double dpiY);
 
 // A sample `v` with alpha `a`, both out of `max`, composed over white and
 // rounded to the nearest value.
@@ -115,6 +111,10 @@ inline uint32_t OverWhite(uint32_t v, uint32_t a, uint32_t max) {
 struct RowLanding {
   int32_t width;
   int32_t height;
+  // The file's resolution in dots per inch, 0 when it states none. A value
+  // outside kMinFileDpi..kMaxFileDpi gives 72, as does none.
+  double dpiX;
+  double dpiY;
   // 0 one-bit (working bitmap, 1 = black); 1 gray (0 = black); 3 RGB;
   // 4 CMYK (255 = full ink). For an indexed image LandingBegin decides it
   // from the color table.
@@ -131,7 +131,7 @@ struct RowLanding {
 // An indexed image whose every table entry is pure black or pure white
 // lands as one-bit, one whose entries are all gray lands as gray, any other
 // as RGB. Sets the image record (bitsPerSample, samplesPerPixel,
-// photometric, geometry), allocates the working bitmap and, for gray and
+// photometric, geometry, resolution), allocates the working bitmap and, for gray and
 // color, the sample store in memory, and the landing's row. Reports its
 // failures (11 for memory or an image larger than the record can hold);
 // 0 on success.

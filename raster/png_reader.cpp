@@ -127,13 +127,13 @@ int DecodePng() {
   int channels = png_get_channels(S.png, S.info);
   size_t rowBytes = png_get_rowbytes(S.png, S.info);
 
-  if (LandingBegin(l)) return 1;
   png_uint_32 resX = 0, resY = 0;
   int unit = 0;
-  if (png_get_pHYs(S.png, S.info, &resX, &resY, &unit) && unit == PNG_RESOLUTION_METER)
-    SetFileResolution(DpiFromPixelsPerMetre(resX), DpiFromPixelsPerMetre(resY));
-  else
-    SetFileResolution(0, 0);
+  if (png_get_pHYs(S.png, S.info, &resX, &resY, &unit) && unit == PNG_RESOLUTION_METER) {
+    l->dpiX = DpiFromPixelsPerMetre(resX);
+    l->dpiY = DpiFromPixelsPerMetre(resY);
+  }
+  if (LandingBegin(l)) return 1;
 
   // An interlaced image is complete only after its last pass.
   if (passes > 1) {

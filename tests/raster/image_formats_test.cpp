@@ -164,6 +164,7 @@ TEST_F(ImageFormats, GrayAndColorFollowTheDownsampling) {
     ASSERT_TRUE(OpenFixture(Dir(), file));
     ASSERT_EQ(gImage->width, 22);
     ASSERT_EQ(gImage->height, 10);
+    EXPECT_EQ(gImage->resolutionX, 36.0);  // half of the 72 of a file that states none
     for (int y = 0; y < 10; ++y)
       for (int x = 0; x < 22; ++x)
         for (int c = 0; c < 3; ++c) ASSERT_EQ(SampleRow(y)[3 * x + c], want.At(2 * x + 1, 2 * y + 1, c));
