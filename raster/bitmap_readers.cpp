@@ -382,15 +382,20 @@ struct PnmHeader {
     return b;
   }
   static bool Space(int b) { return b == ' ' || b == '\t' || b == '\n' || b == '\r' || b == '\v' || b == '\f'; }
-  // The next number, or -1; its terminating byte is taken too and kept in
-  // `after`.
-  int32_t Number(int* after) {
+  // The next byte that is neither white space nor in a comment, or -1.
+  int NextToken() {
     int b = Next();
     while (b >= 0 && (Space(b) || b == '#')) {
       if (b == '#')
         while (b >= 0 && b != '\n' && b != '\r') b = Next();
       b = Next();
     }
+    return b;
+  }
+  // The next number, or -1; its terminating byte is taken too and kept in
+  // `after`.
+  int32_t Number(int* after) {
+    int b = NextToken();
     if (b < '0' || b > '9') return -1;
     int32_t v = 0;
     while (b >= '0' && b <= '9') {
@@ -443,15 +448,11 @@ int ReadNetpbm() {
   uint8_t* out = landing.row;
   for (int32_t y = 0; !status && y < height; ++y) {
     bool complete = true;
+    const uint8_t* row = out;
     if (plain && bits) {
       memset(out, 0, static_cast<size_t>(fileRowBytes));
       for (int32_t x = 0; complete && x < width; ++x) {
-        int b = h.Next();
-        while (b >= 0 && (PnmHeader::Space(b) || b == '#')) {
-          if (b == '#')
-            while (b >= 0 && b != '\n' && b != '\r') b = h.Next();
-          b = h.Next();
-        }
+        int b = h.NextToken();  // the digits of a plain bitmap need no separator
         complete = b == '0' || b == '1';
         if (b == '1') out[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
       }
@@ -464,14 +465,14 @@ int ReadNetpbm() {
     } else {
       complete = ReadExact(raw.p, fileRowBytes);
       if (bits) {
-        memcpy(out, raw.p, static_cast<size_t>(fileRowBytes));
+        row = raw.p;
       } else {
         for (int32_t i = 0; i < width * spp; ++i)
           out[i] = ScaleSample(bytesPerSample == 2 ? static_cast<int32_t>(Big16(raw.p + 2 * i)) : raw.p[i], maxval);
       }
     }
     if (!complete) status = ReportReadError(kStrPnmDamaged);
-    else status = bits ? LandBitsRow(&landing, y, out, false) : LandSampleRow(&landing, y, out);
+    else status = bits ? LandBitsRow(&landing, y, row) : LandSampleRow(&landing, y, row);
   }
   LandingEnd(&landing);
   return status;

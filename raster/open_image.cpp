@@ -338,10 +338,8 @@ int LandIndexedRow(RowLanding* landing, int32_t y, const uint8_t* indexes) {
   return LandSampleRow(landing, y, out);
 }
 
-int LandBitsRow(RowLanding* landing, int32_t y, const uint8_t* bits, bool oneIsWhite) {
-  uint8_t* row = BitmapRow(y);
-  int32_t n = (landing->width + 7) / 8;
-  for (int32_t i = 0; i < n; ++i) row[i] = oneIsWhite ? static_cast<uint8_t>(~bits[i]) : bits[i];
+int LandBitsRow(RowLanding* landing, int32_t y, const uint8_t* bits) {
+  memcpy(BitmapRow(y), bits, static_cast<size_t>((landing->width + 7) / 8));
   return RowLanded(landing);  // the bits right of the image are cleared after the read
 }
 

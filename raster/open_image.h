@@ -131,18 +131,17 @@ struct RowLanding {
 // An indexed image whose every table entry is pure black or pure white
 // lands as one-bit, one whose entries are all gray lands as gray, any other
 // as RGB. Sets the image record (bitsPerSample, samplesPerPixel,
-// photometric, geometry, resolution), allocates the working bitmap and, for gray and
-// color, the sample store in memory, and the landing's row. Reports its
-// failures (11 for memory or an image larger than the record can hold);
-// 0 on success.
+// photometric, geometry, resolution), allocates the working bitmap and, for
+// gray and color, the sample store in memory, and the landing's row.
+// Reports its failures (11 for memory or an image larger than the record
+// can hold); 0 on success.
 int LandingBegin(RowLanding* landing);
 // Row y as 8-bit samples of the landing's kind (gray, RGB or CMYK).
 int LandSampleRow(RowLanding* landing, int32_t y, const uint8_t* samples);
 // Row y as one index byte per pixel, through the color table.
 int LandIndexedRow(RowLanding* landing, int32_t y, const uint8_t* indexes);
-// Row y of a one-bit image as packed bits, most significant first; 1 is
-// black, or white when `oneIsWhite`.
-int LandBitsRow(RowLanding* landing, int32_t y, const uint8_t* bits, bool oneIsWhite);
+// Row y of a one-bit image as packed bits, most significant first, 1 black.
+int LandBitsRow(RowLanding* landing, int32_t y, const uint8_t* bits);
 // (Each Land*Row reports progress and polls for cancel; nonzero when the
 // user stopped.)
 void LandingEnd(RowLanding* landing);
