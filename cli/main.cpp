@@ -364,10 +364,7 @@ bool SaveImage(const std::string& path) {
   ok = ok && WritePixelImage() && !gUserAbort;
   gPrefs->pixelWriterKind = keptKind;
   memcpy(gImage->path, kept, sizeof kept);
-  if (!ok) {
-    FileDelete(path.c_str());
-    fprintf(stderr, "tessary-cli: %s: the image could not be written\n", path.c_str());
-  }
+  if (!ok) fprintf(stderr, "tessary-cli: %s: the image could not be written\n", path.c_str());
   return ok;
 }
 
@@ -397,8 +394,8 @@ int ConvertOne(const Options& o) {
     } else if (SaveArt(gImage->docName, 0) && !gUserAbort) {
       status = kItemSaved;
     } else {
-      // No partial art file is left behind.
-      FileDelete(o.output.c_str());
+      // No partial art file is left behind; an art file that was there
+      // stays as it was.
       status = gUserAbort ? kItemStopped : kItemSaveFailed;
     }
     ok = status == kItemSaved;

@@ -380,18 +380,20 @@ bool ExportCustomColors(const char* path, bool taggedOnly) {
       "Quenda_cmykcolor /terminate get exec", "Quenda_packedarray /terminate get exec", "%%EOF"};
   for (const char* t : kTail) line(t);
 
-  FileDelete(path);
-  int16_t file = FileCreate(path);
+  // Written as a replacement: a short write (full disk) is reported like a
+  // file that cannot be made, and the file being replaced stays as it was.
+  int16_t file = FileCreateReplacing(path);
   if (file == kNoFile) {
     ShowWarning(kStrCantExportColors);
     return false;
   }
-  // A short write (full disk) is reported like a file that cannot be made,
-  // and the partial file is removed rather than left as a truncated list.
   int32_t written = FileWrite(file, out.data(), static_cast<int32_t>(out.size()));
-  FileClose(file);
   if (written != static_cast<int32_t>(out.size())) {
-    FileDelete(path);
+    FileDiscard(file);
+    ShowWarning(kStrCantExportColors);
+    return false;
+  }
+  if (FileCommit(file) != 0) {
     ShowWarning(kStrCantExportColors);
     return false;
   }

@@ -339,8 +339,14 @@ int SaveArt(const char* path, int scratch) {
   }
 
   gPrefs->previewKind = savedPreview;
+  // Closing puts the new file in the old one's place only when everything
+  // was written; after a failure or a stop the old file stays untouched.
   if (metafile) {
-    if (gMetafileWriter.close) gMetafileWriter.close();
+    bool keep = !gUserAbort;
+    if (gMetafileWriter.close && !gMetafileWriter.close(keep) && keep) {
+      ShowWarning(DiskMessage());
+      gUserAbort = 1;
+    }
   } else {
     OutClose();
   }
@@ -356,7 +362,6 @@ int SaveArt(const char* path, int scratch) {
 
   if (gUserAbort) {
     gDocument->Set(Flag::artModified);
-    FileDelete(path);
     return 0;
   }
   if (!scratch) {

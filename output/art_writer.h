@@ -14,12 +14,15 @@ int SaveArt(const char* path, int scratch);
 
 // The enhanced metafile writer (format 4), installed by the module that
 // makes metafiles: create the file (false on failure), draw one path, close.
-// While none is installed a format-4 save fails as a metafile that cannot be
-// created.
+// Like every writer it writes a replacement (FileCreateReplacing): close
+// with `keep` puts the file in place (FileCommit) and returns false when
+// that failed; without `keep` (a failed write or a stop) it discards it, so
+// the old file stays. While none is installed a format-4 save fails as a
+// metafile that cannot be created.
 struct MetafileWriter {
   bool (*create)(const char* path);
   void (*writePath)(const PathRecord* path);
-  void (*close)();
+  bool (*close)(bool keep);
 };
 extern MetafileWriter gMetafileWriter;
 

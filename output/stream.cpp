@@ -19,9 +19,9 @@ uint8_t gInBuffer[2048];
 int16_t gInCount = 0;
 int16_t gInPos = 0;
 
-int DiskMessage() { return gDocument->Test(Flag::writingClipboard) ? 13 : 12; }
-
 }  // namespace
+
+int DiskMessage() { return gDocument->Test(Flag::writingClipboard) ? 13 : 12; }
 
 int32_t WriteChecked(int16_t file, int32_t count, const void* bytes) {
   if (gUserAbort) return 0;
@@ -36,15 +36,14 @@ int32_t WriteChecked(int16_t file, int32_t count, const void* bytes) {
 int16_t OutOpen(const char* path) {
   gFill = 0;
   gUserAbort = 0;
-  FileDelete(path);
-  int16_t file = FileCreate(path);
+  int16_t file = FileCreateReplacing(path);
   if (file == kNoFile) {
     ShowWarning(DiskMessage());
     return kNoFile;
   }
   gOutBuffer = MemAlloc(kOutBufferSize);
   if (gOutBuffer == kNoMem) {
-    FileClose(file);
+    FileDiscard(file);
     ShowWarning(237);
     return kNoFile;
   }
@@ -81,16 +80,25 @@ void OutFlush() {
   gFill = 0;
 }
 
-void OutClose() {
-  if (gOutFile == kNoFile) return;
+bool OutClose() {
+  if (gOutFile == kNoFile) return false;
   OutFlush();
   MemUnlock(gOutBuffer);
   MemFree(gOutBuffer);
   gOutBuffer = kNoMem;
   gOutBytes = nullptr;
   FileSeek(gOutFile, 0, kSeekEnd);
-  FileClose(gOutFile);
+  bool placed = false;
+  if (gUserAbort) {
+    FileDiscard(gOutFile);
+  } else if (FileCommit(gOutFile) == 0) {
+    placed = true;
+  } else {
+    ShowWarning(DiskMessage());
+    gUserAbort = 1;
+  }
   gOutFile = kNoFile;
+  return placed;
 }
 
 int16_t OutFile() { return gOutFile; }

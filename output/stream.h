@@ -13,17 +13,27 @@ constexpr uint8_t kLineEnd = 13;  // a single carriage return ends each EPS line
 extern int32_t gOutScaleX;
 extern int32_t gOutScaleY;
 
+// The file is written as a replacement (FileCreateReplacing): until OutClose
+// puts it in place, an existing file of that name stays as it was.
 int16_t OutOpen(const char* path);  // file handle, or -1 (message already shown)
 void OutWrite(const void* bytes, int count);  // count <= 2048
 void OutString(const char* text);
 void OutLine(const char* text);
 void OutFlush();
-void OutClose();
+// Flushes and closes. Unless the abort flag is set (a failed write or a
+// stop), the new file takes the old one's place; otherwise it is discarded
+// and the old file stays. A failed commit shows the disk message and sets
+// the abort flag. True when the file was put in place.
+bool OutClose();
 int16_t OutFile();  // the open output file, -1 when none
 int16_t OutFillCount();
 
 void OutCoord(int16_t value, int axis);
 void OutFraction(uint8_t component);
+
+// The disk message of the file being written: 13 while writing for the
+// clipboard (`writingClipboard`), else 12.
+int DiskMessage();
 
 // The one checked file write: count on success, 0 when the abort flag is set
 // or the write fell short (message 12, or 13 while writing for the

@@ -55,6 +55,33 @@ int FileOpenCount();  // files currently open (leak checks in tests)
 // fall short (as on a full disk). -1 turns the hook off.
 void FileFailWritesAfter(int64_t bytes);
 
+// Only regular files are opened: FileOpen refuses a folder (EISDIR) and a
+// pipe, device or socket (ENODEV) without waiting on it, so that a FIFO
+// named as input or settings file never blocks the program.
+
+// Safe replacement, the one way every user file (art, pixel images,
+// preferences, presets, exported colors) is written. FileCreateReplacing
+// makes a temporary file in the target's folder; its handle is used like any
+// other. FileCommit makes the bytes durable and puts the temporary in the
+// target's place with one rename; FileDiscard (and FileClose, which never
+// commits) removes it. Until the commit the old file stays exactly as it
+// was, so a full disk, a stop or a crash never destroys it. A symbolic link
+// is followed: the file it names is replaced. Refused (-1) when the target
+// exists but is not a regular file (a folder, pipe or device is never
+// replaced) or is not writable (a locked file stays locked).
+int16_t FileCreateReplacing(const char* path);
+int FileCommit(int16_t file);   // 0 ok; -1 failure: the temporary is gone, the target untouched
+void FileDiscard(int16_t file);
+
+// What a name stands for (symbolic links followed).
+enum FileKind : int { kFileMissing = 0, kFileRegular = 1, kFileFolder = 2, kFileSpecial = 3 };
+int FileKindOf(const char* path);
+// True when both names exist and are the same file (device and inode, so
+// that links and different spellings of a name count as the same file).
+bool SameFile(const char* a, const char* b);
+// True when `path` is the file open as `file`.
+bool SameFileAsOpen(int16_t file, const char* path);
+
 // ---------------------------------------------------------------------------
 // Memory handles: zero-filled movable blocks, locked while in use. Handles
 // are 32-bit numbers so that records holding one keep their stored size;

@@ -27,6 +27,28 @@ void PutBytes(const void* bytes, int32_t count) {
   WriteChecked(gPixelFile, count, bytes);
 }
 
+// Creates the pixel image file as a replacement of any file of that name;
+// message 12 and a stop when that is refused.
+bool CreatePixelFile() {
+  gPixelFile = FileCreateReplacing(gImage->path);
+  if (gPixelFile != kNoFile) return true;
+  ShowWarning(12);
+  gUserAbort = 1;
+  return false;
+}
+
+// Closes the pixel image file: it takes the old file's place only when
+// everything was written; after a failure or a stop the old file stays.
+void FinishPixelFile() {
+  if (gUserAbort) {
+    FileDiscard(gPixelFile);
+  } else if (FileCommit(gPixelFile) != 0) {
+    ShowWarning(12);
+    gUserAbort = 1;
+  }
+  gPixelFile = kNoFile;
+}
+
 const uint8_t* WorkRow(int16_t y) { return gWorkBits + static_cast<size_t>(y) * gImage->rowBytes; }
 
 }  // namespace
@@ -93,10 +115,7 @@ void WriteTiff(int mode) {
   uint8_t* source = row + outRowBytes;  // gray and color only
 
   if (mode == 1) {
-    gPixelFile = FileCreate(gImage->path);
-    if (gPixelFile == kNoFile) {
-      ShowWarning(12);
-      gUserAbort = 1;
+    if (!CreatePixelFile()) {
       MemFree(buffer);
       return;
     }
@@ -186,17 +205,12 @@ void WriteTiff(int mode) {
     PutBig32(static_cast<uint32_t>(dirOffset));
     FileSeek(gPixelFile, gTiffEnd, kSeekSet);
   }
-  if (mode == 1) FileClose(gPixelFile);
+  if (mode == 1) FinishPixelFile();
   gPixelFile = kNoFile;
 }
 
 void WriteRanvelle() {
-  gPixelFile = FileCreate(gImage->path);
-  if (gPixelFile == kNoFile) {
-    ShowWarning(12);
-    gUserAbort = 1;
-    return;
-  }
+  if (!CreatePixelFile()) return;
   bool bilevel = !HaveSamples();
   int samples = Samples();
   int32_t width = gImage->width, height = gImage->height;
@@ -249,8 +263,7 @@ void WriteRanvelle() {
     }
   }
   MemFree(buffer);
-  FileClose(gPixelFile);
-  gPixelFile = kNoFile;
+  FinishPixelFile();
 }
 
 int WritePixelImage() {
@@ -263,10 +276,7 @@ int WritePixelImage() {
     gImage->sourceType = kind == 0 ? kSourceRanvelle2 : kSourceRanvelle3;
     WriteRanvelle();
   }
-  if (gUserAbort) {
-    FileDelete(gImage->path);
-    return 0;
-  }
+  if (gUserAbort) return 0;  // the old file, if any, is untouched
   gDocument->Clear(Flag::imageUntitled);
   return 1;
 }

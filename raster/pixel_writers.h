@@ -21,8 +21,9 @@ void PutBig16(uint16_t value);
 void PutBig32(uint32_t value);
 
 // Writes gImage->path in the format of gPrefs->pixelWriterKind (0 or 1
-// Ranvelle, 3 TIFF); deletes the partial file on a stop. Returns 1 when the
-// file was written.
+// Ranvelle, 3 TIFF) as a replacement of any file of that name: after a
+// failure or a stop nothing of the new file is left and the old one is as it
+// was. Returns 1 when the file was written.
 int WritePixelImage();
 // Mode 1: a TIFF file of its own at gImage->path. Mode 0: the preview, at
 // 72 pixels per inch and never enlarged, into the open art output file from

@@ -224,29 +224,25 @@ void BuildFilePaths() {
   BuildPath(gDocument->helpFilePath, ModuleFolder(), kHelpFileName);
 }
 
-// Writes one file under a temporary name and puts it in place only when it
-// was written completely, so that a full disk never destroys the file of the
-// previous run.
+// Writes one file as a replacement: it takes the place of the file of the
+// previous run only when it was written completely, so that a full disk
+// never destroys that file.
 bool SaveOneFile(const char* path, bool settingsFile) {
   int failId = settingsFile ? 82 : 39;
-  char temp[kNameBufferSize];
-  if (!path[0] || !CopyName(temp, path) || !AppendName(temp, ".new")) {
-    ShowWarning(failId);
-    return false;
-  }
-  int16_t file = FileCreate(temp);
+  int16_t file = path[0] ? FileCreateReplacing(path) : kNoFile;
   if (file == kNoFile) {
     ShowWarning(failId);
     return false;
   }
-  bool ok = WritePrefsFile(file, settingsFile);
-  FileClose(file);
-  if (ok && std::rename(temp, path) != 0) {
-    ShowWarning(failId);
-    ok = false;
+  if (!WritePrefsFile(file, settingsFile)) {
+    FileDiscard(file);
+    return false;
   }
-  if (!ok) FileDelete(temp);
-  return ok;
+  if (FileCommit(file) != 0) {
+    ShowWarning(failId);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace

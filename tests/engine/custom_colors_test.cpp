@@ -80,12 +80,15 @@ TEST_F(CustomColorTest, ExportWritesTheExactColorFile) {
 
   EXPECT_FALSE(ExportCustomColors(PathIn("no-folder/colors").c_str(), false));
   EXPECT_EQ(MessageIds(), std::vector<int>{kStrCantExportColors});
+  // A full disk: the message, and the list exported before stays whole.
+  std::string before = ReadFileBytes(path);
   ClearMessageLog();
   FileFailWritesAfter(10);
   EXPECT_FALSE(ExportCustomColors(path.c_str(), false));
   FileFailWritesAfter(-1);
   EXPECT_EQ(MessageIds(), std::vector<int>{kStrCantExportColors});
-  EXPECT_FALSE(FileExists(path.c_str()));
+  EXPECT_EQ(ReadFileBytes(path), before);
+  EXPECT_EQ(FolderEntries(Dir()), std::vector<std::string>{"Default Custom Colors"});
 }
 
 TEST_F(CustomColorTest, ReadingTakesTheFirstBlockOnly) {

@@ -2,8 +2,6 @@
 // its failure messages, stopping, the cancel poll and the progress window.
 // The passes behind the driver are exercised by their own tests; here the
 // bitmap holds a few shapes and the driver's own duties are checked.
-#include <dirent.h>
-
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -48,15 +46,7 @@ class DriverTest : public TessTest {
   std::string Bitmap() {
     return std::string(reinterpret_cast<char*>(gWorkBits), BitmapBlockBytes() - 2 * gImage->rowBytes);
   }
-  std::vector<std::string> ScratchFiles() {
-    std::vector<std::string> names;
-    DIR* d = opendir(Dir().c_str());
-    while (dirent* e = readdir(d))
-      if (e->d_name[0] != '.') names.push_back(e->d_name);
-    closedir(d);
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> ScratchFiles() { return FolderEntries(Dir()); }
 };
 
 TEST_F(DriverTest, ConvertLeavesTheBitmapAsItWasAndNoStoreBehind) {

@@ -253,36 +253,49 @@ TEST_F(EpsDocumentTest, PreviewFileStartsWithDosHeaderAndEmbedsTiff) {
   }
 }
 
-TEST_F(EpsDocumentTest, CancelledSaveLeavesNoFileAndArtModified) {
+TEST_F(EpsDocumentTest, FailedOrCancelledSaveKeepsTheOldFile) {
   SmallArt();
-  gDocument->Set(Flag::artModified);
-  gDocument->Set(Flag::redrawPending);
-  SetTickSource(FastTicks);
-  QueueEscape();
-  std::string path = PathIn("art.eps");
-  gPrefs->outputFormat = 3;
-  EXPECT_EQ(SaveArt(path.c_str(), 0), 0);
-  EXPECT_FALSE(FileExists(path.c_str()));
-  EXPECT_TRUE(gDocument->Test(Flag::artModified));
-  EXPECT_TRUE(gDocument->Test(Flag::redrawPending));
-  EXPECT_FALSE(gDocument->Test(Flag::artOutputRunning));
-  EXPECT_TRUE(MessageIds().empty());
-}
-
-TEST_F(EpsDocumentTest, DiskFullDeletesFileAndSaysSoOnce) {
-  SmallArt();
-  for (int scratch : {0, 1}) {
-    ClearMessageLog();
-    gDocument->Set(Flag::artModified);
-    FileFailWritesAfter(100);
-    gPrefs->outputFormat = 3;
-    gPrefs->previewKind = 1;  // the prolog goes straight to the file
-    std::string path = PathIn("art.eps");
-    EXPECT_EQ(SaveArt(path.c_str(), scratch), 0);
-    FileFailWritesAfter(-1);
-    EXPECT_FALSE(FileExists(path.c_str()));
-    EXPECT_TRUE(gDocument->Test(Flag::artModified));
-    EXPECT_EQ(MessageIds(), std::vector<int>{scratch ? 13 : 12});
+  struct Format {
+    int16_t code, preview;
+  } const formats[] = {{0, 1}, {1, 1}, {2, 1}, {3, 0}, {3, 1}, {3, 4}, {3, 5}, {5, 0}};
+  for (const Format& f : formats) {
+    gPrefs->outputFormat = f.code;
+    gPrefs->previewKind = f.preview;
+    // The size of a complete save, so that a disk can also fill up at its
+    // very end (the preview, the rewritten binary header, the trailer).
+    ASSERT_EQ(SaveArt(PathIn("complete").c_str(), 0), 1);
+    int64_t size = static_cast<int64_t>(ReadFileBytes(PathIn("complete")).size());
+    FileDelete(PathIn("complete").c_str());
+    struct Failure {
+      int64_t budget;  // bytes the disk takes; -1: the user cancels instead
+      int scratch;
+    } const failures[] = {{100, 0}, {100, 1}, {size - 3, 0}, {-1, 0}};
+    for (const Failure& fail : failures) {
+      SCOPED_TRACE(std::to_string(f.code) + "/" + std::to_string(f.preview) + " budget " +
+                   std::to_string(fail.budget) + " scratch " + std::to_string(fail.scratch));
+      ClearMessageLog();
+      std::string path = PathIn("art.eps");
+      WriteFileBytes(path, "the old art");
+      gDocument->Set(Flag::artModified);
+      gDocument->Set(Flag::redrawPending);
+      if (fail.budget < 0) {
+        SetTickSource(FastTicks);
+        QueueEscape();
+      } else {
+        FileFailWritesAfter(fail.budget);
+      }
+      EXPECT_EQ(SaveArt(path.c_str(), fail.scratch), 0);
+      FileFailWritesAfter(-1);
+      SetTickSource(nullptr);
+      EXPECT_EQ(ReadFileBytes(path), "the old art");
+      EXPECT_EQ(FolderEntries(Dir()), std::vector<std::string>{"art.eps"}) << "no temporary is left";
+      EXPECT_TRUE(gDocument->Test(Flag::artModified));
+      EXPECT_TRUE(gDocument->Test(Flag::redrawPending));
+      EXPECT_FALSE(gDocument->Test(Flag::artOutputRunning));
+      std::vector<int> shown;
+      if (fail.budget >= 0) shown.push_back(fail.scratch ? 13 : 12);
+      EXPECT_EQ(MessageIds(), shown) << "the disk message once, nothing on a cancel";
+    }
   }
 }
 
@@ -301,15 +314,24 @@ TEST_F(EpsDocumentTest, MetafileFormatGoesThroughItsWriter) {
                        return true;
                      },
                      [](const PathRecord* r) { gMetafileCalls.push_back(std::to_string(r->pointCount)); },
-                     [] { gMetafileCalls.push_back("close"); }};
+                     [](bool keep) {
+                       gMetafileCalls.push_back(keep ? "keep" : "discard");
+                       return gMetafileCalls.size() < 8;  // the second save cannot be put in place
+                     }};
   gDocument->Set(Flag::artModified);
   EXPECT_EQ(SaveArt(path.c_str(), 0), 1);
-  gMetafileWriter = {nullptr, nullptr, nullptr};
-  EXPECT_EQ(gMetafileCalls, (std::vector<std::string>{"create", "10", "6", "close"}));
+  EXPECT_EQ(gMetafileCalls, (std::vector<std::string>{"create", "10", "6", "keep"}));
   EXPECT_EQ(gPageWidth, 64);  // the page scale is computed for the metafile too
   EXPECT_FALSE(gDocument->Test(Flag::artModified));
   EXPECT_FALSE(FileExists(path.c_str()));  // the stream never opened it
   EXPECT_TRUE(MessageIds().empty());
+
+  // A metafile that cannot be put in place fails the save like a full disk.
+  EXPECT_EQ(SaveArt(path.c_str(), 0), 0);
+  gMetafileWriter = {nullptr, nullptr, nullptr};
+  EXPECT_EQ(gMetafileCalls.back(), "keep");
+  EXPECT_TRUE(gDocument->Test(Flag::artModified));
+  EXPECT_EQ(MessageIds(), std::vector<int>{12});
 }
 
 TEST_F(EpsDocumentTest, OutputThatCannotBeCreatedFails) {

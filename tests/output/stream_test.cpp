@@ -28,7 +28,7 @@ TEST_F(StreamTest, ExactlyFullBufferIsWrittenAtOnce) {
   OutWrite(block.data(), 2000);
   OutWrite(block.data(), 48);
   EXPECT_EQ(OutFillCount(), 0);
-  EXPECT_EQ(ReadFileBytes(Path()).size(), 2048u) << "the full block reached the file before close";
+  EXPECT_EQ(FileLength(OutFile()), 2048) << "the full block reached the file before close";
   OutWrite("ab", 2);
   EXPECT_EQ(OutFillCount(), 2);
   OutClose();
@@ -49,16 +49,20 @@ TEST_F(StreamTest, WritesThatStraddleTheBufferKeepTheirOrder) {
   EXPECT_EQ(got, expected);
 }
 
-TEST_F(StreamTest, DiskFullShowsOneMessageSetsAbortAndDropsTheRest) {
+TEST_F(StreamTest, DiskFullShowsOneMessageSetsAbortAndKeepsTheOldFile) {
+  WriteFileBytes(Path(), "old");
   ASSERT_NE(OutOpen(Path().c_str()), kNoFile);
+  int16_t file = OutFile();
   FileFailWritesAfter(100);
   std::string block(2048, 'y');
   for (int i = 0; i < 5; ++i) OutWrite(block.data(), 2048);
-  OutClose();
+  EXPECT_EQ(FileLength(file), 100) << "nothing is written after the failure";
+  EXPECT_FALSE(OutClose());
   FileFailWritesAfter(-1);
   EXPECT_EQ(MessageIds(), std::vector<int>{12});
   EXPECT_EQ(gUserAbort, 1);
-  EXPECT_EQ(ReadFileBytes(Path()).size(), 100u);
+  EXPECT_EQ(ReadFileBytes(Path()), "old");
+  EXPECT_EQ(FolderEntries(Dir()), std::vector<std::string>{"out.txt"});
 }
 
 TEST_F(StreamTest, ClipboardWritesReportTheScratchDisk) {
@@ -76,10 +80,12 @@ TEST_F(StreamTest, OpenFailsWithMessagesAndClearsAbort) {
   gUserAbort = 1;
   EXPECT_EQ(OutOpen(PathIn("no/such/folder/x").c_str()), kNoFile);
   EXPECT_EQ(gUserAbort, 0) << "opening clears the abort flag";
+  WriteFileBytes(Path(), "old");
   MemFailNext(1);
   EXPECT_EQ(OutOpen(Path().c_str()), kNoFile);
   EXPECT_EQ(MessageIds(), (std::vector<int>{12, 237}));
-  EXPECT_TRUE(FileExists(Path().c_str())) << "the empty file stays after a buffer failure";
+  EXPECT_EQ(ReadFileBytes(Path()), "old") << "a buffer failure leaves the old file";
+  EXPECT_EQ(FolderEntries(Dir()), std::vector<std::string>{"out.txt"});
 }
 
 TEST_F(StreamTest, CoordinatesInPointsWithOneDecimal) {

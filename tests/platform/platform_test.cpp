@@ -1,5 +1,8 @@
 // The wrapper layer: name buffers, files with the short-write hook, memory
 // handles with the failure hooks, ticks and the headless message services.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <string>
 
@@ -50,6 +53,113 @@ TEST_F(PlatformTest, ShortWriteHookActsLikeAFullDisk) {
   FileFailWritesAfter(-1);
   FileClose(f);
   EXPECT_EQ(ReadFileBytes(PathIn("full")), "abcde");
+}
+
+TEST_F(PlatformTest, ReplacementTakesTheTargetsPlaceOnlyOnCommit) {
+  std::string path = PathIn("page.eps");
+  WriteFileBytes(path, "old");
+  chmod(path.c_str(), 0640);
+  int16_t f = FileCreateReplacing(path.c_str());
+  ASSERT_GT(f, 0);
+  EXPECT_EQ(FileWrite(f, "new art", 7), 7);
+  EXPECT_EQ(ReadFileBytes(path), "old") << "the old file stays until the commit";
+  EXPECT_EQ(FolderEntries(Dir()).size(), 2u) << "the temporary lies beside the target";
+  EXPECT_EQ(FileCommit(f), 0);
+  EXPECT_EQ(ReadFileBytes(path), "new art");
+  EXPECT_EQ(FolderEntries(Dir()), std::vector<std::string>{"page.eps"});
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u) << "a replaced file keeps its permissions";
+
+  // A new file needs no old one.
+  f = FileCreateReplacing(PathIn("new.eps").c_str());
+  FileWrite(f, "x", 1);
+  EXPECT_EQ(FileCommit(f), 0);
+  EXPECT_EQ(ReadFileBytes(PathIn("new.eps")), "x");
+}
+
+TEST_F(PlatformTest, FailedOrUncommittedReplacementLeavesTheOldFile) {
+  std::string path = PathIn("page.eps");
+  WriteFileBytes(path, "old");
+  // Discarded, closed without a commit, or cut short by a full disk: the
+  // old file is untouched and no temporary is left.
+  for (int way = 0; way < 3; ++way) {
+    int16_t f = FileCreateReplacing(path.c_str());
+    ASSERT_GT(f, 0);
+    if (way == 2) FileFailWritesAfter(3);
+    int32_t written = FileWrite(f, "new art", 7);
+    FileFailWritesAfter(-1);
+    if (way == 0) FileDiscard(f);
+    if (way == 1) FileClose(f);
+    if (way == 2) {
+      EXPECT_EQ(written, 3);
+      FileDiscard(f);
+    }
+    EXPECT_EQ(ReadFileBytes(path), "old") << way;
+    EXPECT_EQ(FolderEntries(Dir()), std::vector<std::string>{"page.eps"}) << way;
+  }
+  EXPECT_EQ(FileCommit(kNoFile), -1);
+}
+
+TEST_F(PlatformTest, OnlyRegularFilesAreReplacedAndLinksAreFollowed) {
+  std::string real = PathIn("real.eps"), link = PathIn("link.eps");
+  WriteFileBytes(real, "old");
+  ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+  int16_t f = FileCreateReplacing(link.c_str());
+  FileWrite(f, "new", 3);
+  ASSERT_EQ(FileCommit(f), 0);
+  EXPECT_EQ(ReadFileBytes(real), "new") << "the linked file gets the contents";
+  struct stat st;
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays a link";
+
+  std::string fifo = PathIn("pipe.eps"), folder = PathIn("folder.eps/"), locked = PathIn("locked.eps");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  MakeFolder(folder.c_str());
+  WriteFileBytes(locked, "keep");
+  chmod(locked.c_str(), 0444);
+  for (const std::string& target : {fifo, PathIn("folder.eps"), std::string("/dev/null"),
+                                    PathIn("no/such/folder.eps")})
+    EXPECT_EQ(FileCreateReplacing(target.c_str()), kNoFile) << target;
+  if (geteuid() != 0) {
+    EXPECT_EQ(FileCreateReplacing(locked.c_str()), kNoFile) << "a locked file stays locked";
+  }
+  EXPECT_EQ(FileKindOf(fifo.c_str()), kFileSpecial);
+  EXPECT_EQ(FileKindOf(folder.c_str()), kFileFolder);
+  EXPECT_EQ(FileKindOf(real.c_str()), kFileRegular);
+  EXPECT_EQ(FileKindOf(PathIn("none").c_str()), kFileMissing);
+  EXPECT_EQ(FileKindOf("/dev/null"), kFileSpecial);
+}
+
+TEST_F(PlatformTest, PipesAndDevicesAreRefusedWithoutWaiting) {
+  std::string fifo = PathIn("pipe.tif");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  // Opening a FIFO for reading would wait for a writer forever.
+  for (int mode : {kFileRead, kFileReadWrite}) {
+    EXPECT_EQ(FileOpen(fifo.c_str(), mode), kNoFile) << mode;
+    EXPECT_EQ(FileLastError(), ENODEV);
+  }
+  EXPECT_EQ(FileOpen("/dev/zero", kFileRead), kNoFile);
+  EXPECT_EQ(FileOpen(Dir().c_str(), kFileRead), kNoFile);
+  EXPECT_EQ(FileLastError(), EISDIR);
+}
+
+TEST_F(PlatformTest, SameFileIsDecidedByDeviceAndInode) {
+  std::string a = PathIn("a.tif"), hard = PathIn("hard.tif"), other = PathIn("other.tif");
+  WriteFileBytes(a, "x");
+  WriteFileBytes(other, "x");
+  ASSERT_EQ(link(a.c_str(), hard.c_str()), 0);
+  std::string spelled = Dir() + "./sub/../a.tif";
+  MakeFolder(PathIn("sub/").c_str());
+  EXPECT_TRUE(SameFile(a.c_str(), hard.c_str()));
+  EXPECT_TRUE(SameFile(a.c_str(), spelled.c_str()));
+  EXPECT_FALSE(SameFile(a.c_str(), other.c_str())) << "same contents, another file";
+  EXPECT_FALSE(SameFile(a.c_str(), PathIn("missing").c_str()));
+  int16_t f = FileOpen(a.c_str(), kFileRead);
+  EXPECT_TRUE(SameFileAsOpen(f, hard.c_str()));
+  EXPECT_FALSE(SameFileAsOpen(f, other.c_str()));
+  FileClose(f);
+  EXPECT_FALSE(SameFileAsOpen(f, a.c_str())) << "a closed handle is no file";
 }
 
 TEST_F(PlatformTest, MemoryHandlesAreZeroFilledAndObeyTheFailureHooks) {

@@ -202,22 +202,45 @@ TEST_F(PixelWriterTest, RanvelleDocumentLayout) {
   EXPECT_EQ(b.substr(68), std::string("\x80\x40\x40\x00", 4));
 }
 
-TEST_F(PixelWriterTest, FailuresDeleteOrReport) {
+// A tick source that moves a second on with every look, and presses Escape
+// on the third: the writers' cancel poll then stops them a few rows in.
+uint32_t gStopTicks = 0;
+uint32_t StopOnThirdPoll() {
+  if (++gStopTicks % 1000 == 3) QueueEscape();
+  return gStopTicks * 60;
+}
+
+TEST_F(PixelWriterTest, FailuresAndStopsKeepTheOldFile) {
   MakeBitmapImage(64, 64, 72);
   strcpy(gImage->path, PathIn("no-folder/x.tif").c_str());
   gPrefs->pixelWriterKind = 3;
   EXPECT_EQ(WritePixelImage(), 0);
   EXPECT_EQ(MessageIds(), std::vector<int>{12});
 
-  ClearMessageLog();
-  std::string path = PathIn("full.rvd");
-  strcpy(gImage->path, path.c_str());
-  gPrefs->pixelWriterKind = 1;
-  FileFailWritesAfter(40);
-  EXPECT_EQ(WritePixelImage(), 0);
-  FileFailWritesAfter(-1);
-  EXPECT_FALSE(FileExists(path.c_str()));
-  EXPECT_EQ(MessageIds(), std::vector<int>{12});
+  // A full disk or a stop in the middle of either writer: the file that was
+  // there stays as it was and nothing else is left in its folder.
+  for (int16_t kind : {1, 3}) {
+    for (bool stop : {false, true}) {
+      SCOPED_TRACE(std::to_string(kind) + (stop ? " stop" : " full"));
+      ClearMessageLog();
+      std::string path = PathIn("old.img");
+      WriteFileBytes(path, "the old image");
+      strcpy(gImage->path, path.c_str());
+      gPrefs->pixelWriterKind = kind;
+      if (stop) {
+        gStopTicks = 0;
+        SetTickSource(StopOnThirdPoll);
+      } else {
+        FileFailWritesAfter(100);
+      }
+      EXPECT_EQ(WritePixelImage(), 0);
+      FileFailWritesAfter(-1);
+      SetTickSource(nullptr);
+      EXPECT_EQ(ReadFileBytes(path), "the old image");
+      EXPECT_EQ(FolderEntries(Dir()), std::vector<std::string>{"old.img"});
+      EXPECT_EQ(MessageIds(), stop ? std::vector<int>{} : std::vector<int>{12});
+    }
+  }
 
   ClearMessageLog();
   gImage->bitsPerSample = 8;

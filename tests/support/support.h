@@ -40,6 +40,8 @@ void DrawArt(int x0, int y0, const std::vector<std::string>& art);
 void FillRect(int left, int top, int right, int bottom);  // right, bottom exclusive
 
 std::string ReadFileBytes(const std::string& path);
+// The names in a folder, hidden ones included ("." and ".." left out), sorted.
+std::vector<std::string> FolderEntries(const std::string& folder);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 // The source folder of the project (for fixtures).
 std::string SourceDir();
