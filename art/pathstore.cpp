@@ -23,6 +23,16 @@ namespace {
 MemHandle gPathsHandle = kNoMem;
 constexpr int kGrowRecords = 20;
 constexpr int kGrowWords = 100;
+constexpr int kDiscardShare = 8;      // a discard round drops gPathCount / 8 paths
+constexpr int16_t kMaxLength = 32767;  // path lengths are measured up to this cap
+
+// Paths other than the one being built that are shorter than `t`.
+int CountShorter(int16_t t) {
+  int n = 0;
+  for (int16_t i = 0; i < gPathCount; ++i)
+    if (&gPaths[i] != gCurrentPath && PathLength(&gPaths[i], t) < t) ++n;
+  return n;
+}
 
 // The record array lives in one memory handle; gPaths is its address,
 // refreshed whenever the block may have moved, and gCurrentPath follows it.
@@ -81,6 +91,7 @@ int ResetPathStore() {
   }
   gDocument->Clear(Flag::pathsDroppedLimit);
   gDocument->Clear(Flag::pathsDroppedMemory);
+  gDocument->droppedPathCount = 0;
   DeleteAllPaths();
   gPathCount = 0;
   gMinPathLength = 0;
@@ -94,7 +105,10 @@ int ResetPathStore() {
 void BeginPath() {
   if (gMinPathLength > 0 && gPathCount > 0) {
     PathRecord* last = &gPaths[gPathCount - 1];
-    if (PathLength(last, gMinPathLength) < gMinPathLength) DeletePath(last);
+    if (PathLength(last, gMinPathLength) < gMinPathLength) {
+      DeletePath(last);
+      ++gDocument->droppedPathCount;
+    }
   }
   while (gPathCount >= gMaxPaths) {
     DiscardShortPaths(kDiscardLimit);
@@ -257,20 +271,57 @@ int16_t PathLength(const PathRecord* r, int16_t limit) {
 
 void DiscardShortPaths(int reason) {
   if (gUserAbort) return;
-  // With fewer than 100 paths nothing can be gained; nor once the minimum
-  // length can grow no further (path lengths are 16-bit), which would
-  // otherwise leave the callers' retry loops spinning.
-  if (gPathCount < 100 || gMinPathLength > 32767 - 8) {
+  // With fewer than 100 paths nothing can be gained.
+  if (gPathCount < 100) {
     ShowWarning(66);
     gUserAbort = 1;
     return;
   }
-  gMinPathLength = static_cast<int16_t>(gMinPathLength + 8);
+  // A round drops an eighth of the store, the shortest paths first, and
+  // raises the minimum length to the shortest length kept. Paths of the
+  // same length are kept in the order they came, later ones dropped first,
+  // so that a page of many equal shapes keeps as many of them as the store
+  // holds instead of losing them all to one raised minimum. Every round
+  // drops paths, so the callers' loops always end.
+  int target = gPathCount / kDiscardShare;
+  // The largest threshold t with at most `target` paths shorter than t:
+  // doubled from 8 until too many are shorter, then narrowed by halving.
+  int32_t fits = 0, tooMany = -1;
+  for (int32_t t = 8;; t = t * 2 > kMaxLength ? kMaxLength : t * 2) {
+    if (CountShorter(static_cast<int16_t>(t)) > target) {
+      tooMany = t;
+      break;
+    }
+    fits = t;
+    if (t == kMaxLength) break;
+  }
+  while (tooMany > fits + 1) {
+    int32_t mid = (fits + tooMany) / 2;
+    if (CountShorter(static_cast<int16_t>(mid)) <= target) fits = mid;
+    else tooMany = mid;
+  }
+  int16_t threshold = static_cast<int16_t>(fits);
+  // Every path shorter than the threshold goes, and as many of the paths
+  // of exactly that length (capped lengths count as equal at the top) as
+  // the round still has to drop, the latest first.
+  int shorter = CountShorter(threshold);
+  int16_t measure = threshold < kMaxLength ? static_cast<int16_t>(threshold + 1) : threshold;
+  int ties = 0;
+  for (int16_t i = 0; i < gPathCount; ++i)
+    if (&gPaths[i] != gCurrentPath && PathLength(&gPaths[i], measure) == threshold) ++ties;
+  int keepTies = ties - (target - shorter);
+
   int16_t kept = 0;
+  int tiesKept = 0;
   PathRecord* current = gCurrentPath;
   for (int16_t i = 0; i < gPathCount; ++i) {
     PathRecord* r = &gPaths[i];
-    if (r != current && PathLength(r, gMinPathLength) < gMinPathLength) {
+    bool drop = false;
+    if (r != current) {
+      int16_t length = PathLength(r, measure);
+      drop = length < threshold || (length == threshold && tiesKept++ >= keepTies);
+    }
+    if (drop) {
       FreePoints(r);
       continue;
     }
@@ -278,7 +329,11 @@ void DiscardShortPaths(int reason) {
     if (kept != i) gPaths[kept] = *r;
     ++kept;
   }
+  gDocument->droppedPathCount += gPathCount - kept;
   gPathCount = kept;
+  // Finished paths below the shortest length kept are dropped as they come.
+  int16_t minimum = keepTies < ties && threshold < kMaxLength ? static_cast<int16_t>(threshold + 1) : threshold;
+  if (minimum > gMinPathLength) gMinPathLength = minimum;
   gDocument->Set(reason == kDiscardLimit ? Flag::pathsDroppedLimit : Flag::pathsDroppedMemory);
 }
 

@@ -72,6 +72,11 @@ void SetLastPoint(int16_t x, int16_t y);
 void DeletePath(PathRecord* record);
 void DeleteAllPaths();
 int16_t PathLength(const PathRecord* record, int16_t limit);
+// Makes room when the path limit is reached or memory runs short: drops an
+// eighth of the store, the shortest paths first (of equal lengths the later
+// ones), raises gMinPathLength to the shortest length kept, counts the
+// dropped paths in `droppedPathCount` and sets `pathsDroppedLimit` or
+// `pathsDroppedMemory`. With fewer than 100 paths: message 66 and a stop.
 void DiscardShortPaths(int reason);
 void RemoveRedundantAnchors();
 int16_t CountAnchors(const PathRecord* record);

@@ -139,6 +139,9 @@ struct DocumentRecord {
   uint16_t clipFormatArt;
   uint16_t clipFormatEPS;
   char pluginDirectory[kNameBufferSize];
+  // Paths the last conversion had to drop at the path limit or for memory
+  // (with `pathsDroppedLimit` / `pathsDroppedMemory`): its art is incomplete.
+  int32_t droppedPathCount;
 
   bool Test(DocFlag f) const { return (flags[f.byte] & f.mask) != 0; }
   void Set(DocFlag f) { flags[f.byte] |= f.mask; }

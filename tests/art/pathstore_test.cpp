@@ -165,25 +165,51 @@ TEST_F(PathStoreTest, RedundantAnchorsOnStraightRunsGo) {
   EXPECT_EQ(Words(1), curve);
 }
 
-TEST_F(PathStoreTest, PathLimitDiscardsShortPathsAndRaisesTheMinimum) {
-  gMaxPaths = 150;
-  for (int i = 0; i < 150; ++i) Path({{0, 0}, {i % 2 ? 3.0 : 30.0, 0}});  // 75 of length 3
-  EXPECT_EQ(gPathCount, 150);
-  Path({{0, 0}, {40, 0}});
-  EXPECT_EQ(gMinPathLength, 8);
-  EXPECT_EQ(gPathCount, 77) << "75 long ones, the one being built, the new one";
-  EXPECT_EQ(PathLength(&gPaths[75], 100), 3);
+TEST_F(PathStoreTest, PathLimitDropsTheShortestEighthAndRaisesTheMinimum) {
+  gMaxPaths = 160;
+  std::vector<int> lengths;
+  for (int i = 0; i < 160; ++i) lengths.push_back((i * 7) % 160 + 1);  // 1 to 160, shuffled
+  for (int length : lengths) Path({{0, 0}, {static_cast<double>(length), 0}});
+  Path({{0, 0}, {400, 0}});
+  EXPECT_EQ(gMinPathLength, 21) << "the 20 shortest went";
+  ASSERT_EQ(gPathCount, 141) << "140 kept, and the new one";
+  EXPECT_EQ(gDocument->droppedPathCount, 20);
+  std::vector<int> kept;
+  for (int length : lengths)
+    if (length > 20) kept.push_back(length);
+  for (int i = 0; i < 140; ++i) ASSERT_EQ(PathLength(&gPaths[i], 1000), kept[static_cast<size_t>(i)]) << i;
   EXPECT_TRUE(gDocument->Test(Flag::pathsDroppedLimit));
   EXPECT_FALSE(gDocument->Test(Flag::pathsDroppedMemory));
-  EXPECT_EQ(gCurrentPath, &gPaths[76]);
+  EXPECT_EQ(gCurrentPath, &gPaths[140]);
   // From now on a finished path shorter than the minimum goes when the next
   // one begins; the last one is never measured.
-  Path({{0, 0}, {2, 0}});
+  Path({{0, 0}, {5, 0}});
   Path({{0, 0}, {1, 0}});
-  EXPECT_EQ(gPathCount, 78);
-  EXPECT_EQ(PathLength(&gPaths[76], 100), 40);
-  EXPECT_EQ(PathLength(&gPaths[77], 100), 1);
+  EXPECT_EQ(gPathCount, 142);
+  EXPECT_EQ(PathLength(&gPaths[140], 1000), 400);
+  EXPECT_EQ(PathLength(&gPaths[141], 1000), 1);
+  EXPECT_EQ(gDocument->droppedPathCount, 21);
   EXPECT_TRUE(MessageIds().empty()) << "the message follows the conversion";
+}
+
+TEST_F(PathStoreTest, ManyEqualPathsFillTheStoreInsteadOfVanishing) {
+  // A page of equal shapes: one raised minimum would drop them all. The
+  // store keeps the earliest of them up to its limit, and every longer path.
+  gMaxPaths = 200;
+  for (int i = 0; i < 1000; ++i) {
+    double x = i % 100, y = i / 100;
+    Path({{x, y}, {x + 10, y}, {x + 10, y + 10}, {x, y + 10}, {x, y}});
+    if (i % 20 == 19) Path({{0, 0}, {500, 0}});  // 50 long ones among them
+  }
+  EXPECT_GE(gPathCount, 175);
+  EXPECT_LE(gPathCount, 200);
+  EXPECT_EQ(gDocument->droppedPathCount, 1050 - gPathCount);
+  int longOnes = 0;
+  for (int16_t i = 0; i < gPathCount; ++i) longOnes += PathLength(&gPaths[i], 1000) == 500;
+  EXPECT_EQ(longOnes, 50);
+  EXPECT_EQ(Words(0)[0], 0) << "the first square is kept";
+  EXPECT_EQ(Words(1)[0], 1);
+  EXPECT_EQ(gMinPathLength, 41) << "later squares are dropped as they come";
 }
 
 TEST_F(PathStoreTest, MemoryShortDiscardsOrStopsWithMessage66) {
@@ -193,11 +219,13 @@ TEST_F(PathStoreTest, MemoryShortDiscardsOrStopsWithMessage66) {
   ASSERT_EQ(gPathCapacity, 220);
   MemFailNext(1);  // growing the record array fails
   Path({{0, 0}, {50, 0}});
-  EXPECT_EQ(gPathCount, 122) << "the short ones went, save the one being built";
+  EXPECT_EQ(gPathCount, 194) << "27 short ones went (an eighth), the new one came";
+  EXPECT_EQ(gMinPathLength, 3);
+  EXPECT_EQ(gDocument->droppedPathCount, 27);
   EXPECT_TRUE(gDocument->Test(Flag::pathsDroppedMemory));
   EXPECT_EQ(gUserAbort, 0);
 
-  // A point list that cannot grow discards too.
+  // A point list that cannot grow discards too; the path being built stays.
   for (int i = 0; i < 20; ++i) {
     penX = i;
     AddPathPoint(0);
@@ -207,7 +235,8 @@ TEST_F(PathStoreTest, MemoryShortDiscardsOrStopsWithMessage66) {
     penX = i;
     AddPathPoint(0);
   }
-  EXPECT_EQ(gMinPathLength, 16);
+  EXPECT_EQ(gPathCount, 170);
+  EXPECT_EQ(gCurrentPath, &gPaths[169]);
   EXPECT_EQ(gCurrentPath->pointCount, 2 + 60 * 2 + 2);
 
   // With fewer than 100 paths nothing can be gained: message 66 and stop.
@@ -221,15 +250,16 @@ TEST_F(PathStoreTest, MemoryShortDiscardsOrStopsWithMessage66) {
   EXPECT_EQ(gPathCount, 20) << "the paths made so far stay";
 }
 
-TEST_F(PathStoreTest, DiscardRoundsEndWhenTheMinimumCannotGrow) {
+TEST_F(PathStoreTest, RoundsMakeRoomEvenAmongPathsLongerThanAnyMinimum) {
   Squares(160, 10000);  // far longer than any 16-bit minimum
   ASSERT_EQ(gPathCapacity, 160);
   MemFailAbove(sizeof(PathRecord) * 160);
   Path({{0, 0}, {50, 0}});
   MemResetFailures();
-  EXPECT_EQ(MessageIds(), std::vector<int>{66});
-  EXPECT_EQ(gUserAbort, 1);
-  EXPECT_EQ(gPathCount, 160);
+  EXPECT_TRUE(MessageIds().empty());
+  EXPECT_EQ(gUserAbort, 0);
+  EXPECT_EQ(gPathCount, 141) << "the 20 latest of the equal (capped) lengths went";
+  EXPECT_EQ(gMinPathLength, 32767);
 }
 
 TEST_F(PathStoreTest, ConversionShowsTheDiscardMessageAfterwards) {
@@ -244,7 +274,10 @@ TEST_F(PathStoreTest, ConversionShowsTheDiscardMessageAfterwards) {
     ConvertImage(false);
     if (limit) {
       EXPECT_EQ(MessageIds(), std::vector<int>{150});
-      EXPECT_LT(gPathCount, 200);
+      // 441 equal dots: the store stays nearly full rather than collapsing.
+      EXPECT_LE(gPathCount, 200);
+      EXPECT_GE(gPathCount, 175);
+      EXPECT_EQ(gDocument->droppedPathCount, 441 - gPathCount);
       EXPECT_GT(gMinPathLength, 0);
     } else {
       EXPECT_TRUE(MessageIds().empty());
