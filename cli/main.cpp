@@ -4,8 +4,9 @@
 //   tessary-cli [options] INPUT...          batch: art beside each input, or in --output-dir
 //   tessary-cli [options] INPUT -o OUTPUT   one file; the format follows OUTPUT's extension
 //
-// Exit status: 0 when every file was converted and saved, 1 when any failed,
-// 2 for bad usage.
+// Exit status: 0 when every file was converted and saved, 3 when every file
+// was saved but some art is incomplete (paths dropped at the path limit or
+// for memory), 1 when any failed, 2 for bad usage.
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -62,11 +63,20 @@ const char kUsage[] =
     "      --downsample          halve gray and color images (2:1) before converting\n"
     "\n"
     "Other:\n"
-    "  -q, --quiet               no progress bar and no per-file lines (messages still shown)\n"
+    "  -q, --quiet               no progress bar and no lines for the files saved\n"
+    "                            (failures are always reported)\n"
     "  -h, --help                this text\n"
     "\n"
-    "Messages of the converter are written to standard error. Exit status: 0 when every\n"
-    "file was converted and saved, 1 when any was not, 2 for bad usage.\n";
+    "Messages of the converter are written to standard error, one line per failure.\n"
+    "An output never replaces an input file, a folder, pipe or device; a file it\n"
+    "replaces stays as it was unless the new one was written completely.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  every file was converted and saved\n"
+    "  3  every file was saved, but some art is incomplete: the conversion had to drop\n"
+    "     short paths (too many paths, or memory ran short); a line says how many\n"
+    "  1  any file was not converted or not saved\n"
+    "  2  bad usage\n";
 
 struct Options {
   std::vector<std::string> inputs;
@@ -86,6 +96,7 @@ bool gQuiet = false;
 bool gProgressBar = false;
 bool gBarShown = false;
 int gFailures = 0;
+int gIncomplete = 0;  // files saved with paths dropped
 
 void OnInterrupt(int) { gInterrupted = 1; }
 
@@ -131,9 +142,19 @@ PumpResult CliPump() {
   return r;
 }
 
+// A line about a file that was saved: silenced by --quiet.
 void Note(const char* fmt, const char* a, const char* b = "") {
   if (gQuiet) return;
   fprintf(stderr, fmt, a, b);
+}
+
+// A line about a file that failed: always shown, one line on standard error.
+void Failed(const char* file, const char* why) { fprintf(stderr, "%s: %s\n", file, why); }
+
+// The line of a file that was saved with paths dropped; always shown.
+void Incomplete(const char* source, const char* output, int32_t dropped) {
+  fprintf(stderr, "%s -> %s: saved, but incomplete: %ld short paths were dropped\n", source, output,
+          static_cast<long>(dropped));
 }
 
 // ---------------------------------------------------------------------------
@@ -269,6 +290,9 @@ int ConversionOption(const std::string& arg, const char* value, bool* usedValue)
 // Loads the presets file and starts the settings from the chosen preset.
 // Conversion options given on the command line are applied afterwards.
 int LoadPresetSettings(const Options& o) {
+  int kind = FileKindOf(o.settingsFile.c_str());
+  if (kind == kFileFolder) return BadUsage("the settings file '%s' is a folder", o.settingsFile.c_str());
+  if (kind == kFileSpecial) return BadUsage("the settings file '%s' is not a regular file", o.settingsFile.c_str());
   int16_t file = FileOpen(o.settingsFile.c_str(), kFileRead);
   if (file == kNoFile) return BadUsage("cannot open the settings file '%s'", o.settingsFile.c_str());
   bool ok = ReadPrefsFile(file, true);
@@ -319,6 +343,7 @@ const char* StatusText(int status) {
     case kItemNoArt: return "not saved: no paths found";
     case kItemSaveFailed: return "not saved: the art could not be written";
     case kItemStopped: return "stopped";
+    case kItemOutputIsInput: return "not converted: its art file would replace an input file";
     default: return "not converted: the output name is too long";
   }
 }
@@ -327,9 +352,43 @@ const char* StatusText(int status) {
 const char* Shown(const char* path) { return strncmp(path, "./", 2) == 0 ? path + 2 : path; }
 
 void ItemDone(const BatchItemReport& r) {
-  if (r.status != kItemSaved) ++gFailures;
-  if (r.status == kItemSaved) Note("%s -> %s\n", Shown(r.source), Shown(r.output));
-  else Note("%s: %s\n", Shown(r.source), StatusText(r.status));
+  if (r.status == kItemSaved) {
+    Note("%s -> %s\n", Shown(r.source), Shown(r.output));
+  } else if (r.status == kItemIncomplete) {
+    ++gIncomplete;
+    Incomplete(Shown(r.source), Shown(r.output), r.droppedPaths);
+  } else {
+    ++gFailures;
+    Failed(Shown(r.source), StatusText(r.status));
+  }
+}
+
+// Why an input cannot be read, or nullptr for a regular file.
+const char* InputProblem(const char* path) {
+  switch (FileKindOf(path)) {
+    case kFileMissing: return "not converted: no such file";
+    case kFileFolder: return "not converted: it is a folder, not an image file";
+    case kFileSpecial: return "not converted: it is not a regular file (a pipe or device)";
+    default: return nullptr;
+  }
+}
+
+// Refuses an output that would replace a folder, pipe or device, or one of
+// the inputs. False after one line on standard error.
+bool OutputAllowed(const std::string& output, const std::vector<std::string>& inputs) {
+  int kind = FileKindOf(output.c_str());
+  if (kind == kFileFolder || kind == kFileSpecial) {
+    Failed(output.c_str(), kind == kFileFolder ? "not written: it is a folder"
+                                               : "not written: it is a pipe or device, not a regular file");
+    return false;
+  }
+  for (const std::string& input : inputs) {
+    if (!input.empty() && SameFile(output.c_str(), input.c_str())) {
+      fprintf(stderr, "tessary-cli: %s\n", FormatString(kStrOutputIsInput, output.c_str()).c_str());
+      return false;
+    }
+  }
+  return true;
 }
 
 int gSelectCalls = 0;
@@ -340,7 +399,7 @@ int CliSelect() {
   for (int i = 0; i < BatchCount(); ++i) {
     const BatchEntry* e = BatchEntryAt(i);
     std::string path = std::string(e->folder) + e->name;
-    Note("%s: %s\n", Shown(path.c_str()), "not converted: the run was stopped");
+    Failed(Shown(path.c_str()), "not converted: the run was stopped");
     ++gFailures;
   }
   return 0;
@@ -353,7 +412,7 @@ bool SaveImage(const std::string& path) {
   std::string ext = Extension(path);
   int16_t kind = ext == ".rvd" ? 1 : ext == ".tif" || ext == ".tiff" ? 3 : -1;
   if (kind < 0) {
-    fprintf(stderr, "tessary-cli: %s: the image is written as .rvd or .tif\n", path.c_str());
+    Failed(path.c_str(), "not written: the image is written as .rvd or .tif");
     return false;
   }
   char kept[kNameBufferSize];
@@ -364,13 +423,20 @@ bool SaveImage(const std::string& path) {
   ok = ok && WritePixelImage() && !gUserAbort;
   gPrefs->pixelWriterKind = keptKind;
   memcpy(gImage->path, kept, sizeof kept);
-  if (!ok) fprintf(stderr, "tessary-cli: %s: the image could not be written\n", path.c_str());
+  if (!ok) Failed(path.c_str(), "not written: the image could not be written");
   return ok;
 }
 
 // One input to one named output (or only the image with --save-image).
 int ConvertOne(const Options& o) {
   const std::string& input = o.inputs[0];
+  if (const char* problem = InputProblem(input.c_str())) {
+    Failed(input.c_str(), problem);
+    return 1;
+  }
+  // No output may replace the image or the settings file read.
+  for (const std::string* out : {&o.output, &o.saveImage})
+    if (!out->empty() && !OutputAllowed(*out, {input, o.settingsFile})) return 1;
   if (!CopyName(gImage->path, input.c_str()) ||
       (!o.output.empty() && !CopyName(gImage->docName, o.output.c_str()))) {
     fprintf(stderr, "tessary-cli: the file name is longer than %d characters\n", kNameBufferSize - 1);
@@ -379,7 +445,7 @@ int ConvertOne(const Options& o) {
   if (o.output.empty()) CopyName(gImage->docName, input.c_str());
   gImage->sourceType = static_cast<int16_t>(SourceTypeFromName(input.c_str()));
   if (!OpenDocument(nullptr)) {
-    Note("%s: %s\n", input.c_str(), StatusText(kItemOpenFailed));
+    Failed(input.c_str(), StatusText(kItemOpenFailed));
     return 1;
   }
   bool ok = true;
@@ -399,11 +465,17 @@ int ConvertOne(const Options& o) {
       status = gUserAbort ? kItemStopped : kItemSaveFailed;
     }
     ok = status == kItemSaved;
-    if (ok) Note("%s -> %s\n", input.c_str(), o.output.c_str());
-    else Note("%s: %s\n", input.c_str(), StatusText(status));
+    if (ok && gDocument->droppedPathCount > 0) {
+      ++gIncomplete;
+      Incomplete(input.c_str(), o.output.c_str(), gDocument->droppedPathCount);
+    } else if (ok) {
+      Note("%s -> %s\n", input.c_str(), o.output.c_str());
+    } else {
+      Failed(input.c_str(), StatusText(status));
+    }
   }
   CloseDocument();
-  return ok ? 0 : 1;
+  return !ok ? 1 : gIncomplete ? 3 : 0;
 }
 
 int ConvertBatch(const Options& o) {
@@ -419,6 +491,11 @@ int ConvertBatch(const Options& o) {
     strcpy(gDocument->batchDestFolder, dir.c_str());
   }
   for (const std::string& input : o.inputs) {
+    if (const char* problem = InputProblem(input.c_str())) {
+      Failed(input.c_str(), problem);
+      ++gFailures;
+      continue;
+    }
     size_t slash = input.rfind('/');
     std::string folder = slash == std::string::npos ? "./" : input.substr(0, slash + 1);
     std::string name = slash == std::string::npos ? input : input.substr(slash + 1);
@@ -428,14 +505,14 @@ int ConvertBatch(const Options& o) {
       listed = listed || (!strcmp(BatchEntryAt(i)->name, name.c_str()) &&
                           !strcmp(BatchEntryAt(i)->folder, folder.c_str()));
     if (!listed) {
-      Note("%s: %s\n", input.c_str(), "not converted: the name is too long");
+      Failed(input.c_str(), "not converted: the name is too long");
       ++gFailures;
     }
   }
   gBatchHooks = BatchHooks{CliSelect, CliDestination, CliToolbox, ItemDone};
   RunBatch();
   ClearBatchList();
-  return gFailures ? 1 : 0;
+  return gFailures ? 1 : gIncomplete ? 3 : 0;
 }
 
 int Run(int argc, char** argv) {
@@ -446,8 +523,9 @@ int Run(int argc, char** argv) {
   struct sigaction sa;
   memset(&sa, 0, sizeof sa);
   sa.sa_handler = OnInterrupt;
-  sigaction(SIGINT, &sa, nullptr);  // Ctrl+C is the Stop button
-  sigaction(SIGTERM, &sa, nullptr);
+  // Ctrl+C is the Stop button; a terminal hang-up or a termination request
+  // stops the same way, so the scratch folder is always cleaned up.
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -520,6 +598,9 @@ int Run(int argc, char** argv) {
   bool single = !o.output.empty() || !o.saveImage.empty();
   if (single && o.inputs.size() > 1) return BadUsage("-o and --save-image take a single INPUT");
   if (!o.output.empty() && !o.outputDir.empty()) return BadUsage("-o and --output-dir exclude each other");
+  if (!o.output.empty() && !o.saveImage.empty() &&
+      (o.output == o.saveImage || SameFile(o.output.c_str(), o.saveImage.c_str())))
+    return BadUsage("-o and --save-image name the same file");
 
   // The format: by name, else by the extension of -o.
   std::string format = o.format;

@@ -19,7 +19,6 @@
 
 #include "art/pathstore.h"
 #include "engine/conversion.h"
-#include "output/art_writer.h"
 #include "platform/platform.h"
 #include "platform/qt_backend.h"
 #include "platform/string_ids.h"
@@ -166,8 +165,7 @@ class MainWindow : public QMainWindow {
 
   void SaveAs() {
     if (!gDocument->imageWindow || gPathCount == 0 || gDocument->Test(Flag::busy)) return;
-    if (!ChooseArtName(this)) return;
-    if (SaveArt(gImage->docName, 0)) gDocument->Clear(Flag::artUntitled);
+    SaveArtAs();  // the dialog is the shell hook below
     UpdateState();
   }
 

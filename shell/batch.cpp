@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine/conversion.h"
 #include "platform/string_ids.h"
@@ -65,13 +66,13 @@ int HeadlessDestination() { return 1; }
 void HeadlessToolbox(bool) {}
 void HeadlessItemDone(const BatchItemReport&) {}
 
-void Report(const char* source, const char* output, int status) {
-  gBatchHooks.itemDone(BatchItemReport{source, output, status});
+void Report(const char* source, const char* output, int status, int32_t dropped = 0) {
+  gBatchHooks.itemDone(BatchItemReport{source, output, status, dropped});
 }
 
-// Processes one taken entry. Returns the run result when the loop must end,
-// else -1.
-int ProcessItem(const BatchEntry& entry) {
+// Processes one taken entry; `inputs` are the images listed when the run
+// started. Returns the run result when the loop must end, else -1.
+int ProcessItem(const BatchEntry& entry, const std::vector<std::string>& inputs) {
   ImageInfo* im = gImage;
   std::string source = std::string(entry.folder) + entry.name;
   const char* outFolder = (gPrefs->flags0 & PrefFlag::batchToSourceFolder) ? entry.folder : gDocument->batchDestFolder;
@@ -84,6 +85,16 @@ int ProcessItem(const BatchEntry& entry) {
   }
   gDocument->Set(Flag::artUntitled);
   *gPrefsEdit = *gPrefs;
+
+  // Art written over an image of the list would destroy it (an EPS read
+  // through its preview, or a later item of the same name): the item is
+  // skipped before anything is asked or opened.
+  for (const std::string& input : inputs) {
+    if (SameFile(output, input.c_str())) {
+      Report(source.c_str(), output, kItemOutputIsInput);
+      return -1;
+    }
+  }
 
   if (FileExists(output) && !(gPrefs->flags1 & PrefFlag::batchReplaceFiles)) {
     // The Prompt dialog's Overwrite, Skip and Cancel are the Yes, No and
@@ -112,10 +123,10 @@ int ProcessItem(const BatchEntry& entry) {
       if (gPathCount == 0 && gHiddenPathCount == 0) {
         status = kItemNoArt;
       } else if (AskSaveArt(0) && !gUserAbort) {
-        status = kItemSaved;
+        status = gDocument->droppedPathCount > 0 ? kItemIncomplete : kItemSaved;
       } else {
-        // A failed or stopped save leaves no partial art file behind.
-        if (FileExists(output)) FileDelete(output);
+        // A failed or stopped save leaves no partial art file behind, and
+        // an art file that was there stays as it was.
         status = gUserAbort ? kItemStopped : kItemSaveFailed;
       }
     }
@@ -123,7 +134,7 @@ int ProcessItem(const BatchEntry& entry) {
   } else if (gUserAbort) {
     status = kItemStopped;
   }
-  Report(source.c_str(), output, status);
+  Report(source.c_str(), output, status, status == kItemIncomplete ? gDocument->droppedPathCount : 0);
   return gUserAbort ? kBatchStopped : -1;
 }
 
@@ -217,12 +228,15 @@ bool BatchDuplicateCheck() {
 
 int RunBatchList() {
   gDocument->Set(Flag::batchRunning);
+  std::vector<std::string> inputs;
+  for (int i = 0; i < BatchCount(); ++i)
+    inputs.push_back(std::string(BatchEntryAt(i)->folder) + BatchEntryAt(i)->name);
   int result = kBatchDone;
   while (BatchCount() > 0) {
     BatchEntry entry = *BatchEntryAt(0);
     TakeNextBatchItem(gImage->path, gImage->sourceFolder);
     gUserAbort = 0;
-    int r = ProcessItem(entry);
+    int r = ProcessItem(entry, inputs);
     if (r >= 0) {
       result = r;
       break;

@@ -52,11 +52,14 @@ enum BatchItemStatus : int {
   kItemSaveFailed = 4,  // the art could not be written (no file left behind)
   kItemStopped = 5,     // the user stopped during this item
   kItemBadName = 6,     // the output name does not fit a name buffer
+  kItemOutputIsInput = 7,  // the art file would replace one of the listed images (nothing done)
+  kItemIncomplete = 8,  // saved, but short paths were dropped at the path limit or for memory
 };
 struct BatchItemReport {
   const char* source;  // full path of the image
   const char* output;  // full path of the art file
   int status;
+  int32_t droppedPaths;  // paths the conversion had to drop (kItemIncomplete)
 };
 
 // How a run of the list ended.
@@ -79,7 +82,8 @@ extern BatchHooks gBatchHooks;
 void InstallHeadlessBatchHooks();
 
 // Processes the list until it is empty, stopped or cancelled, with
-// `batchRunning` set.
+// `batchRunning` set. An art file is never written over one of the images
+// listed when the run started (compared by device and inode).
 int RunBatchList();
 // The Batch Select command: selection, destination and run, until the list is
 // empty or the selection is cancelled (which empties the list).

@@ -6,6 +6,7 @@
 #include "art/pathstore.h"
 #include "engine/conversion.h"
 #include "output/art_writer.h"
+#include "platform/string_ids.h"
 #include "raster/open_image.h"
 
 namespace {
@@ -126,6 +127,20 @@ void CloseDocument() {
   gDocument->Clear(Flag::artModified);
 }
 
+bool RefuseInputAsOutput(const char* path) {
+  // The image's own file: the open handle (unless the image was spooled to a
+  // scratch file) and the name it was opened by (a batch item's name is
+  // relative to its source folder).
+  char input[kNameBufferSize];
+  bool named = gDocument->Test(Flag::batchRunning)
+                   ? CopyName(input, gImage->sourceFolder) && AppendName(input, gImage->path)
+                   : CopyName(input, gImage->path);
+  bool same = (named && SameFile(path, input)) ||
+              (!imageSpooled && gImage->fileHandle != kNoFile && SameFileAsOpen(gImage->fileHandle, path));
+  if (same) ShowWarning(kStrOutputIsInput, FormatString(kStrOutputIsInput, path).c_str());
+  return same;
+}
+
 int AskSaveArt(int ask) {
   if (!gDocument->imageWindow) return 1;
   if (!gDocument->Test(Flag::artModified) && !gDocument->Test(Flag::saveAsRequested)) return 1;
@@ -136,6 +151,10 @@ int AskSaveArt(int ask) {
     if (answer == kAnswerNo) return 1;
     if (answer == kAnswerCancel) return 0;
     if (gDocument->Test(Flag::artUntitled) && !gShellHooks.saveArtAsDialog()) return 0;
+  }
+  if (RefuseInputAsOutput(gImage->docName)) {
+    gDocument->Set(Flag::artModified);
+    return 0;
   }
   bool hidden = gPathCount == 0;
   if (hidden) gPathCount = gHiddenPathCount;
@@ -154,9 +173,31 @@ int AskSavePixelImage() {
   int answer = AskYesNoCancel(322, FormatString(322, name).c_str());
   if (answer == kAnswerNo) return 1;
   if (answer == kAnswerCancel) return 0;
+  return SavePixelImageAs();
+}
+
+int SaveArtAs() {
+  if (!gDocument->imageWindow) return 0;
+  char kept[kNameBufferSize];
+  memcpy(kept, gImage->docName, sizeof kept);
+  if (!gShellHooks.saveArtAsDialog()) return 0;
+  if (RefuseInputAsOutput(gImage->docName)) {
+    memcpy(gImage->docName, kept, sizeof kept);
+    return 0;
+  }
+  gDocument->Set(Flag::saveAsRequested);
+  int saved = AskSaveArt(0);
+  gDocument->Clear(Flag::saveAsRequested);
+  return saved;
+}
+
+int SavePixelImageAs() {
+  if (!gDocument->imageWindow) return 0;
   ImageInfo kept = *gImage;
   char path[kNameBufferSize] = "";
   if (!gShellHooks.savePixelImageDialog(path)) return 0;
+  path[kNameBufferSize - 1] = 0;
+  if (RefuseInputAsOutput(path)) return 0;
   DiscardUndo();
   if (gShellHooks.writePixelImage(path) && !gUserAbort) {
     gDocument->Clear(Flag::pixelModified);

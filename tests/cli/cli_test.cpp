@@ -1,16 +1,26 @@
 // tessary-cli as a user runs it: usage errors, bad input, the batch rules
-// (names, existing files, destination), settings presets, and the formats.
+// (names, existing files, destination), settings presets, the formats, the
+// exit status of incomplete art, and what the program never destroys.
+#include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/string_ids.h"
+#include "raster/pixel_writers.h"
+#include "shell/records.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -98,6 +108,19 @@ class CliTest : public TessTest {
     return r;
   }
   void Copy(const std::string& from, const std::string& to) { WriteFileBytes(to, ReadFileBytes(from)); }
+  // Writes a one-bit TIFF of width x height with our own writer; `ink`
+  // tells which pixels are black.
+  template <typename F>
+  void WriteBitmapTiff(const std::string& path, int width, int height, F ink) {
+    MakeBitmapImage(width, height, 300);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x)
+        if (ink(x, y)) SetWorkPixel(x, y);
+    CopyName(gImage->path, path.c_str());
+    gPrefs->pixelWriterKind = 3;
+    ASSERT_EQ(WritePixelImage(), 1);
+    FreeWorkBits();
+  }
   // Renders an EPS (anti-aliased, cut at 50 %) on a page of width x height
   // pixels at `dpi`, the art's origin at the lower left corner.
   Bitmap Render(const std::string& eps, double dpi, int width, int height) {
@@ -318,6 +341,191 @@ TEST_F(CliTest, SettingsReachTheConversion) {
   Bitmap want = ReadPnm(ReadFileBytes(Data("drawing.pbm")));
   EXPECT_LT(Mismatch(PathIn("mixed.eps"), want, 400, 267), 0.15);
   EXPECT_GT(Mismatch(PathIn("reverse.eps"), want, 400, 267), 0.5);
+}
+
+TEST_F(CliTest, AnOutputNeverReplacesAnInput) {
+  std::string eps = ReadFileBytes(SourceDir() + "/tests/fixtures/raster/eps-preview.tif");
+  std::string tif = ReadFileBytes(Data("drawing.tif"));
+  WriteFileBytes(PathIn("x.eps"), eps);
+  WriteFileBytes(PathIn("in.tif"), tif);
+  ASSERT_EQ(link(PathIn("in.tif").c_str(), PathIn("link.tif").c_str()), 0);
+  std::string refused = "tessary-cli: " + FormatString(kStrOutputIsInput, "x.eps");
+  struct Case {
+    std::vector<std::string> args;
+    std::string line;
+  } const cases[] = {
+      {{"x.eps", "-o", "x.eps"}, refused},  // an EPS read through its TIFF preview
+      {{"x.eps", "-o", "./x.eps"}, "because it is an input file"},
+      {{"in.tif", "--save-image", "in.tif", "--downsample"}, "because it is an input file"},
+      {{"in.tif", "--save-image", "link.tif"}, "because it is an input file"},
+      {{"x.eps", "-d", "."}, "x.eps: not converted: its art file would replace an input file"},
+      {{"in.tif", "x.eps", "--format", "eps", "-r"}, "x.eps: not converted: its art file would replace"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "-q");
+    CliRun r = Cli(args);
+    EXPECT_EQ(r.status, 1) << args[1] << " " << args[2] << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.line), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFileBytes(PathIn("x.eps")), eps);
+    EXPECT_EQ(ReadFileBytes(PathIn("in.tif")), tif);
+  }
+  CliRun r = Cli({"in.tif", "-o", "same.eps", "--save-image", "same.eps"});
+  EXPECT_EQ(r.status, 2) << r.err;
+}
+
+TEST_F(CliTest, EveryFailureSaysSoOnStandardErrorEvenWhenQuiet) {
+  ASSERT_EQ(mkfifo(PathIn("pipe.tif").c_str(), 0644), 0);
+  ASSERT_EQ(mkfifo(PathIn("pipe.eps").c_str(), 0644), 0);
+  MakeFolder(PathIn("folder.tif").c_str());
+  Copy(Data("drawing.tif"), PathIn("in.tif"));
+  std::string longName = std::string(250, 'n') + ".tif";
+  Copy(Data("drawing.tif"), PathIn(longName));
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string line;
+  } const cases[] = {
+      {{"pipe.tif", "-o", "a.eps"}, 1, "pipe.tif: not converted: it is not a regular file"},
+      {{"pipe.tif"}, 1, "pipe.tif: not converted: it is not a regular file"},
+      {{"folder.tif", "-o", "a.eps"}, 1, "folder.tif: not converted: it is a folder, not an image file"},
+      {{"folder.tif"}, 1, "folder.tif: not converted: it is a folder"},
+      {{"none.tif", "-o", "a.eps"}, 1, "none.tif: not converted: no such file"},
+      {{longName, "-d", Dir()}, 1, "not converted: the output name is too long"},
+      {{"in.tif", "-o", "pipe.eps"}, 1, "pipe.eps: not written: it is a pipe or device"},
+      {{"in.tif", "--save-image", "folder.tif"}, 1, "folder.tif: not written: it is a folder"},
+      {{"--settings", "pipe.tif", "in.tif"}, 2, "the settings file 'pipe.tif' is not a regular file"},
+      {{"--settings", "folder.tif", "in.tif"}, 2, "the settings file 'folder.tif' is a folder"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "-q");
+    CliRun r = Cli(args);  // a FIFO never makes it wait: the run ends
+    EXPECT_EQ(r.status, c.status) << c.line << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.line), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.status == 2 ? 2 : 1) << r.err;
+    EXPECT_EQ(r.out, "") << "messages never go to standard output";
+  }
+  EXPECT_FALSE(FileExists(PathIn("a.eps").c_str()));
+  EXPECT_EQ(FileKindOf(PathIn("pipe.eps").c_str()), kFileSpecial) << "the FIFO was not replaced";
+}
+
+TEST_F(CliTest, DroppedPathsGiveExitStatusThree) {
+  // 12100 equal squares of 3 x 3 pixels: more than the 10000 paths a
+  // conversion keeps. The art keeps as many as it can and says how many
+  // went.
+  WriteBitmapTiff(PathIn("dots.tif"), 550, 550, [](int x, int y) { return x % 5 < 3 && y % 5 < 3; });
+  for (bool batch : {false, true}) {
+    std::vector<std::string> args = {"-q", "--noise", "1", "dots.tif"};
+    if (!batch) args.insert(args.end(), {"-o", "dots.eps"});
+    FileDelete(PathIn("dots.eps").c_str());
+    CliRun r = Cli(args);
+    EXPECT_EQ(r.status, 3) << r.err;
+    size_t at = r.err.find("dots.tif -> dots.eps: saved, but incomplete: ");
+    ASSERT_NE(at, std::string::npos) << r.err;
+    long dropped = atol(r.err.c_str() + at + strlen("dots.tif -> dots.eps: saved, but incomplete: "));
+    EXPECT_GT(dropped, 0);
+    EXPECT_LE(dropped, 12100 - 8750) << "the art keeps most of what the limit allows";
+    std::string art = ReadFileBytes(PathIn("dots.eps"));
+    EXPECT_NE(art.find("%%EOF"), std::string::npos);
+  }
+  CliRun help = Cli({"--help"});
+  EXPECT_NE(help.out.find("  3  every file was saved, but some art is incomplete"), std::string::npos);
+}
+
+TEST_F(CliTest, SignalsStopTheRunAndCleanTheScratchFolder) {
+  // A large noisy page keeps the conversion busy for a while.
+  WriteBitmapTiff(PathIn("noise.tif"), 4000, 4000, [](int x, int y) { return ((x * 7 + y * 13) ^ (x * y)) % 5 == 0; });
+  std::string tmp = PathIn("tmp/");
+  MakeFolder(tmp.c_str());
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      if (chdir(Dir().c_str()) != 0) _exit(99);
+      setenv("TMPDIR", tmp.c_str(), 1);
+      freopen("/dev/null", "w", stderr);
+      execl(Binary().c_str(), "tessary-cli", "-q", "--noise", "1", "noise.tif", "-o", "noise.eps",
+            static_cast<char*>(nullptr));
+      _exit(98);
+    }
+    auto waitFor = [](auto done) {  // up to 30 s
+      for (int i = 0; i < 600; ++i) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      return false;
+    };
+    EXPECT_TRUE(waitFor([&] { return !FolderEntries(tmp).empty(); })) << "the run made its scratch folder";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(pid, sig);
+    int status = 0;
+    EXPECT_TRUE(waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; })) << "the run stopped";
+    if (kill(pid, 0) == 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(WIFEXITED(status)) << "it ended by itself, not by the signal";
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_TRUE(FolderEntries(tmp).empty()) << "the scratch folder is gone";
+    EXPECT_FALSE(FileExists(PathIn("noise.eps").c_str()));
+  }
+}
+
+// A small file system of its own that the test can fill (needs root).
+class FullDisk {
+ public:
+  explicit FullDisk(const std::string& folder) : folder_(folder) {
+    MakeFolder(folder.c_str());
+    mounted_ = geteuid() == 0 && mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=256k") == 0;
+  }
+  ~FullDisk() {
+    if (mounted_) umount2(folder_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  // Fills the disk but for about `room` bytes.
+  void Fill(off_t room) {
+    std::string filler = folder_ + "filler";
+    FILE* f = fopen(filler.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::string block(1024, 'f');
+    while (fwrite(block.data(), 1, block.size(), f) == block.size() && fflush(f) == 0) {
+    }
+    fclose(f);
+    struct stat st;
+    ASSERT_EQ(stat(filler.c_str(), &st), 0);
+    ASSERT_EQ(truncate(filler.c_str(), st.st_size - room), 0);
+  }
+
+ private:
+  std::string folder_;
+  bool mounted_ = false;
+};
+
+TEST_F(CliTest, AFullDiskKeepsTheFilesThatWereThere) {
+  FullDisk disk(PathIn("disk/"));
+  if (!disk.mounted()) GTEST_SKIP() << "needs root to mount a small file system";
+  Copy(Data("drawing.tif"), PathIn("page.tif"));
+  WriteFileBytes(PathIn("disk/page.eps"), "the old art");
+  WriteFileBytes(PathIn("disk/page.tif"), "the old image");
+  disk.Fill(4096);
+  struct Case {
+    std::vector<std::string> args;
+    const char* kept;
+    const char* old;
+  } const cases[] = {
+      {{"--format", "eps-color", "page.tif", "-o", "disk/page.eps"}, "disk/page.eps", "the old art"},
+      {{"--format", "eps-color", "page.tif", "-d", "disk", "-r"}, "disk/page.eps", "the old art"},
+      {{"page.tif", "--save-image", "disk/page.tif"}, "disk/page.tif", "the old image"},
+  };
+  for (const Case& c : cases) {
+    CliRun r = Cli(c.args);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("Can't save file because the disk is full or locked."), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFileBytes(PathIn(c.kept)), c.old);
+    EXPECT_EQ(FolderEntries(PathIn("disk/")), (std::vector<std::string>{"filler", "page.eps", "page.tif"}));
+  }
 }
 
 }  // namespace

@@ -283,6 +283,39 @@ TEST_F(BatchRunTest, MixedListConvertsTheGoodFiles) {
   EXPECT_FALSE(gDocument->imageWindow);  // every document was closed
 }
 
+TEST_F(BatchRunTest, ArtNeverReplacesAListedImage) {
+  // An EPS read through its preview would get its own art, and scan.tif's
+  // art would replace the listed scan.eps: both are refused, both survive.
+  ClearBatchList();
+  std::string eps = ReadFileBytes(SourceDir() + "/tests/fixtures/raster/eps-preview.tif");
+  WriteFileBytes(In() + "scan.eps", eps);
+  WriteFileBytes(In() + "scan.tif", ReadFileBytes(In() + "first.tif"));
+  for (const char* name : {"scan.tif", "scan.eps", "third.pcx"}) AddBatchEntry(In().c_str(), name);
+  gPrefs->flags0 |= PrefFlag::batchToSourceFolder;
+  gPrefs->flags1 |= PrefFlag::batchReplaceFiles;
+  gPrefs->previewKind = 1;
+  EXPECT_EQ(RunBatchList(), kBatchDone);
+  ASSERT_EQ(gItems.size(), 3u);
+  EXPECT_EQ(gItems[0].status, kItemOutputIsInput);
+  EXPECT_EQ(gItems[1].status, kItemOutputIsInput);
+  EXPECT_EQ(gItems[2].status, kItemSaved);
+  EXPECT_EQ(ReadFileBytes(In() + "scan.eps"), eps);
+  EXPECT_TRUE(MessageIds().empty());
+}
+
+TEST_F(BatchRunTest, AFailedSaveKeepsTheArtFileThatWasThere) {
+  gPrefs->flags1 |= PrefFlag::batchReplaceFiles;
+  WriteFileBytes(Out() + "first.eps", "the old art");
+  FileFailWritesAfter(200);
+  // A full disk sets the abort flag, which ends the run like a stop.
+  EXPECT_EQ(RunBatchList(), kBatchStopped);
+  FileFailWritesAfter(-1);
+  ASSERT_EQ(gItems.size(), 1u);
+  EXPECT_EQ(MessageIds(), std::vector<int>{12});
+  EXPECT_EQ(ReadFileBytes(Out() + "first.eps"), "the old art");
+  EXPECT_EQ(FolderEntries(Out()), std::vector<std::string>{"first.eps"}) << "no partial art is left";
+}
+
 TEST_F(BatchRunTest, StopEndsTheRunAndKeepsTheRest) {
   gStopInConversion = 1;
   EXPECT_EQ(RunBatchList(), kBatchStopped);

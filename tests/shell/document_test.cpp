@@ -1,10 +1,13 @@
 // The shared records and the document: pixel reads at the edges, the art
 // scale, undo names, the open sequence's failure path and the save questions.
+#include <unistd.h>
+
 #include <cstring>
 #include <string>
 
 #include "art/pathstore.h"
 #include "engine/conversion.h"
+#include "platform/string_ids.h"
 #include "shell/document.h"
 #include "shell/records.h"
 #include "tests/support/support.h"
@@ -168,6 +171,56 @@ TEST_F(DocumentTest, AFailedSaveKeepsTheArtModified) {
   ScriptAnswers({kAnswerYes});
   EXPECT_EQ(AskSaveArt(1), 0);
   EXPECT_TRUE(gDocument->Test(Flag::artModified)) << "the next Close asks again";
+}
+
+// What the save dialogs of the test answer: the chosen name.
+std::string gChosenName;
+int gPixelWrites = 0;
+
+TEST_F(DocumentTest, NoSaveReplacesTheImageBeingConverted) {
+  std::string image = PathIn("page.tif");
+  std::string bytes = ReadFileBytes(SourceDir() + "/tests/cli/data/drawing.tif");
+  WriteFileBytes(image, bytes);
+  ASSERT_EQ(link(image.c_str(), PathIn("link.tif").c_str()), 0);
+  strcpy(gImage->path, image.c_str());
+  gImage->sourceType = kSourceTiff;
+  ASSERT_NE(OpenDocument(nullptr), 0);
+  ConvertImage(false);
+  ASSERT_GT(gPathCount, 0);
+  strcpy(gImage->docName, PathIn("page.eps").c_str());
+  gShellHooks.saveArtAsDialog = [] { return CopyName(gImage->docName, gChosenName.c_str()) ? 1 : 0; };
+  gShellHooks.savePixelImageDialog = [](char* path) { return CopyName(path, gChosenName.c_str()) ? 1 : 0; };
+  gShellHooks.writePixelImage = [](const char*) { return ++gPixelWrites; };
+
+  // The image's own file by its name, through a link, and spelled otherwise.
+  for (const std::string& name : {image, PathIn("link.tif"), Dir() + "./page.tif"}) {
+    SCOPED_TRACE(name);
+    ClearMessageLog();
+    gChosenName = name;
+    EXPECT_EQ(SaveArtAs(), 0);
+    EXPECT_EQ(std::string(gImage->docName), PathIn("page.eps")) << "the art keeps its name";
+    EXPECT_EQ(SavePixelImageAs(), 0);
+    EXPECT_EQ(gPixelWrites, 0);
+    ASSERT_EQ(MessageIds(), (std::vector<int>{kStrOutputIsInput, kStrOutputIsInput}));
+    EXPECT_EQ(MessageLog()[0].text, "Can't replace \"" + name +
+                                        "\" because it is an input file. Choose another name for the output.");
+    // Save Art with such a name (an untitled art's first save) is refused too.
+    strcpy(gImage->docName, name.c_str());
+    EXPECT_EQ(AskSaveArt(0), 0);
+    EXPECT_TRUE(gDocument->Test(Flag::artModified));
+    strcpy(gImage->docName, PathIn("page.eps").c_str());
+  }
+  EXPECT_EQ(ReadFileBytes(image), bytes);
+
+  // Another name is written as usual.
+  ClearMessageLog();
+  gChosenName = PathIn("art.eps");
+  EXPECT_EQ(SaveArtAs(), 1);
+  EXPECT_TRUE(FileExists(PathIn("art.eps").c_str()));
+  gChosenName = PathIn("copy.tif");
+  EXPECT_EQ(SavePixelImageAs(), 1);
+  EXPECT_EQ(gPixelWrites, 1);
+  EXPECT_TRUE(MessageIds().empty());
 }
 
 TEST_F(DocumentTest, PixelImageQuestionOnlyForChangedPixels) {
