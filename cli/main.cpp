@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -196,10 +197,10 @@ bool FormatCodes(const std::string& name, int16_t* format, int16_t* preview) {
   return false;
 }
 
-// A decimal option within [lo, hi] (in the option's own unit), stored scaled.
-bool ScaledValue(const char* text, int scale, int lo, int hi, int32_t* out) {
+// A decimal option, stored scaled, within the range of its settings field.
+bool ScaledValue(const char* text, int scale, const SettingRange& range, int32_t* out) {
   int32_t v;
-  if (!ParseScaledDecimal(text, '.', scale, &v) || v < lo * scale || v > hi * scale) return false;
+  if (!ParseScaledDecimal(text, '.', scale, &v) || v < range.lo || v > range.hi) return false;
   *out = v;
   return true;
 }
@@ -236,13 +237,16 @@ int ConversionOption(const std::string& arg, const char* value, bool* usedValue)
   }
   struct Value {
     const char* name;
-    int scale, lo, hi;
+    int scale;      // the field holds the value times this
+    size_t field;   // its offset in the settings; the range is the dialog's
     const char* range;
   };
   const Value values[] = {
-      {"--tolerance", 10, 1, 5, "1.0 to 5.0"},     {"--noise", 100, 1, 80, "1 to 80"},
-      {"--thinning", 100, 0, 20, "0 to 20"},        {"--line-weight", 100, 0, 12, "0 to 12"},
-      {"--straight-to-curved", 10, 1, 5, "1.0 to 5.0"},
+      {"--tolerance", 10, offsetof(ConversionSettings, tolerance), "1.0 to 5.0"},
+      {"--noise", 100, offsetof(ConversionSettings, noiseSuppression), "1 to 80"},
+      {"--thinning", 100, offsetof(ConversionSettings, lineThinning), "0 to 20"},
+      {"--line-weight", 100, offsetof(ConversionSettings, lineWeight), "0 to 12"},
+      {"--straight-to-curved", 10, offsetof(ConversionSettings, straightToCurved), "1.0 to 5.0"},
   };
   bool isValue = arg == "--method" || arg == "-m" || arg == "--line-type";
   for (const Value& v : values) isValue = isValue || arg == v.name;
@@ -273,16 +277,13 @@ int ConversionOption(const std::string& arg, const char* value, bool* usedValue)
   }
   for (const Value& v : values) {
     if (arg != v.name) continue;
+    const SettingRange& range = *SettingRangeAt(v.field);
     int32_t scaled;
-    if (!ScaledValue(value, v.scale, v.lo, v.hi, &scaled)) {
+    if (!ScaledValue(value, v.scale, range, &scaled)) {
       std::string what = arg + " takes a number from " + v.range;
       return BadUsage("%s", what.c_str());
     }
-    if (arg == "--tolerance") s->tolerance = static_cast<int16_t>(scaled);
-    else if (arg == "--noise") s->noiseSuppression = scaled;
-    else if (arg == "--thinning") s->lineThinning = scaled;
-    else if (arg == "--line-weight") s->lineWeight = scaled;
-    else s->straightToCurved = static_cast<int16_t>(scaled);
+    PutSetting(s, range, scaled);
   }
   return 1;
 }

@@ -51,6 +51,68 @@ void SetBuiltInDefaults(ConversionSettings* s) {
   SetColorDefaults(s);
 }
 
+const SettingRange kSettingRanges[] = {
+    {offsetof(ConversionSettings, lineType), 2, kUseDefault, 0, 2},
+    {offsetof(ConversionSettings, noiseSuppression), 4, kClampToRange, 100, 8000},
+    {offsetof(ConversionSettings, lineThinning), 4, kClampToRange, 0, 2000},
+    {offsetof(ConversionSettings, lineWeight), 4, kClampToRange, 0, 1200},
+    {offsetof(ConversionSettings, straightToCurved), 2, kClampToRange, 10, 50},
+    {offsetof(ConversionSettings, tolerance), 2, kClampToRange, 10, 50},
+    {offsetof(ConversionSettings, complexity), 2, kClampToRange, 2, 20},
+    {offsetof(ConversionSettings, noiseReduction), 2, kUseDefault, 0, 2},
+    {offsetof(ConversionSettings, threshold), 2, kClampToRange, 0, 100},
+    {offsetof(ConversionSettings, contrast), 2, kClampToRange, 0, 100},
+    {offsetof(ConversionSettings, maxColors), 1, kClampToRange, 2, 255},
+    {offsetof(ConversionSettings, boost), 1, kClampToRange, 0, 100},
+};
+const int kSettingRangeCount = sizeof kSettingRanges / sizeof kSettingRanges[0];
+
+const SettingRange* SettingRangeAt(size_t offset) {
+  for (const SettingRange& r : kSettingRanges)
+    if (r.offset == offset) return &r;
+  return nullptr;
+}
+
+int32_t GetSetting(const ConversionSettings* s, const SettingRange& r) {
+  const auto* p = reinterpret_cast<const uint8_t*>(s) + r.offset;
+  if (r.size == 1) return *p;
+  if (r.size == 2) {
+    int16_t v;
+    memcpy(&v, p, 2);
+    return v;
+  }
+  int32_t v;
+  memcpy(&v, p, 4);
+  return v;
+}
+
+void PutSetting(ConversionSettings* s, const SettingRange& r, int32_t value) {
+  auto* p = reinterpret_cast<uint8_t*>(s) + r.offset;
+  if (r.size == 1) {
+    *p = static_cast<uint8_t>(value);
+  } else if (r.size == 2) {
+    int16_t v = static_cast<int16_t>(value);
+    memcpy(p, &v, 2);
+  } else {
+    memcpy(p, &value, 4);
+  }
+}
+
+int ApplySettingRanges(ConversionSettings* s) {
+  ConversionSettings defaults;
+  SetBuiltInDefaults(&defaults);
+  int changed = 0;
+  for (const SettingRange& r : kSettingRanges) {
+    int32_t v = GetSetting(s, r);
+    if (v >= r.lo && v <= r.hi) continue;
+    int32_t fixed = r.rule == kUseDefault ? GetSetting(&defaults, r) : v < r.lo ? r.lo : r.hi;
+    PutSetting(s, r, fixed);
+    ++changed;
+  }
+  s->name[sizeof s->name - 1] = 0;
+  return changed;
+}
+
 bool ParseScaledDecimal(const char* text, char separator, int scale, int32_t* value) {
   while (*text == ' ') ++text;
   bool negative = false;

@@ -86,6 +86,28 @@ void SetColorDefaults(ConversionSettings* s);
 // Every field at its built-in default, named "Defaults".
 void SetBuiltInDefaults(ConversionSettings* s);
 
+// The range of every numeric field of the record, as the setup dialogs
+// allow it, and what becomes of a value outside it (a preset read from a
+// file): a quantity is brought to the nearest limit, as the dialogs do with
+// a typed value; a choice among a few meanings takes its built-in default.
+enum RangeRule : uint8_t { kClampToRange = 0, kUseDefault = 1 };
+struct SettingRange {
+  uint16_t offset;  // of the field in ConversionSettings
+  uint8_t size;     // 1 (unsigned), 2 or 4 bytes (signed)
+  RangeRule rule;
+  int32_t lo, hi;
+};
+extern const SettingRange kSettingRanges[];
+extern const int kSettingRangeCount;
+// The range of the field at `offset`; nullptr for a field without one.
+const SettingRange* SettingRangeAt(size_t offset);
+// Reads and writes the field of a range.
+int32_t GetSetting(const ConversionSettings* s, const SettingRange& r);
+void PutSetting(ConversionSettings* s, const SettingRange& r, int32_t value);
+// Brings every field into its range and terminates the name; returns the
+// number of fields changed.
+int ApplySettingRanges(ConversionSettings* s);
+
 // Derived values.
 inline int NoiseThreshold(const ConversionSettings* s) { return s->noiseSuppression / 100; }
 inline int ThinningSteps(const ConversionSettings* s) { return (s->lineThinning + 50) / 100; }

@@ -67,12 +67,27 @@ void ResetPlacesAndFolders(PrefsRecord* r) {
 }
 
 // A record read from a file is not trusted to hold terminated strings or
-// values in range.
+// values in range. The choices it stores (preview, art format, pixel image
+// format, drawing thickness) are each one of a few meanings: a value that
+// is none of them takes its default. The output format of earlier versions
+// (6) becomes format 3 with a preview. The counts are checked by the reader
+// (a count out of range makes the file invalid); the dialog positions by
+// PlaceDialog; the other fields take any value.
 void SanitizeRecord(PrefsRecord* r) {
+  PrefsRecord defaults;
+  DefaultPrefsRecord(&defaults);
   r->selectedPreset[sizeof r->selectedPreset - 1] = 0;
   r->pluginFolder[sizeof r->pluginFolder - 1] = 0;
   r->scratchFolder[sizeof r->scratchFolder - 1] = 0;
-  if (r->drawThickness < 0 || r->drawThickness > 4) r->drawThickness = 4;
+  if (r->outputFormat == 6) {
+    r->outputFormat = 3;
+    r->previewKind = 1;
+  }
+  if (r->previewKind < 0 || r->previewKind > 5) r->previewKind = defaults.previewKind;
+  if (r->outputFormat < 0 || r->outputFormat > 5) r->outputFormat = defaults.outputFormat;
+  if (r->pixelWriterKind != 0 && r->pixelWriterKind != 1 && r->pixelWriterKind != 3)
+    r->pixelWriterKind = defaults.pixelWriterKind;
+  if (r->drawThickness < 0 || r->drawThickness > 4) r->drawThickness = defaults.drawThickness;
 }
 
 // Byte order and earlier-version fixes of one preset as read from a file.
@@ -85,14 +100,15 @@ void FixPreset(uint8_t* p, bool big, int version) {
     for (int off = 54; off <= 64; off += 2) Swap16(p + off);
   }
   auto* s = reinterpret_cast<ConversionSettings*>(p);
-  if (s->noiseSuppression < 100) s->noiseSuppression = 100;
-  if (s->noiseSuppression > 8000) s->noiseSuppression = 8000;
   if (version == 1) {
     if (s->complexity > 2) s->optionFlags |= Option::posterize;
     s->maxColors = 16;
     s->complexity = 10;
   }
-  s->name[sizeof s->name - 1] = 0;
+  // Every field within the range of its dialog (Noise Suppression among
+  // them, clamped to 100..8000), so that no wild value reaches a
+  // conversion.
+  ApplySettingRanges(s);
 }
 
 // The body of ReadPrefsFile: false as soon as the file turns out invalid.
@@ -149,10 +165,6 @@ bool ReadPrefsBody(int16_t file, bool settingsFile) {
     *gPrefs = rec;
     gPrefs->presetCount = presets;
     gPrefs->customColorCount = 0;
-    if (gPrefs->outputFormat == 6) {  // the format of earlier versions
-      gPrefs->outputFormat = 3;
-      gPrefs->previewKind = 1;
-    }
     if (colorCount < 0 || colorCount > kMaxCustomColors) return false;
     if (colorCount > 0) {
       size_t size = static_cast<size_t>(colorCount) * kCustomColorEntrySize;
@@ -164,7 +176,10 @@ bool ReadPrefsBody(int16_t file, bool settingsFile) {
       auto* entries = static_cast<CustomColorEntry*>(MemLock(h));
       bool ok = FileRead(file, entries, static_cast<int32_t>(size)) == static_cast<int32_t>(size);
       if (ok) {
-        for (int i = 0; i < colorCount; ++i) entries[i].name[kColorNameMax] = 0;
+        for (int i = 0; i < colorCount; ++i) {
+          entries[i].name[kColorNameMax] = 0;
+          entries[i].tagged = entries[i].tagged ? 1 : 0;
+        }
         ok = SetCustomColors(entries, colorCount);
       }
       MemUnlock(h);

@@ -1,6 +1,7 @@
 // The preferences and settings files, built byte by byte: little- and
 // big-endian, versions 1 and 2, truncated and oversized; the presets list and
 // its name rules; dialog placement.
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -309,6 +310,84 @@ TEST_F(PrefsTest, UnterminatedStringsAndWildValuesAreTamed) {
   memset(&p[0], 'q', 32);
   ASSERT_TRUE(ReadBytes(Header(2) + Record(1) + p, true));
   EXPECT_EQ(strlen(PresetAt(0)->name), 31u);
+}
+
+TEST_F(PrefsTest, EveryPresetFieldIsBroughtIntoItsDialogsRange) {
+  struct Case {
+    const char* field;
+    size_t offset;
+    int size;
+    int32_t written, read;
+  } const cases[] = {
+      {"line type", 40, 2, 9, 0},  // a choice: the default
+      {"line type", 40, 2, -1, 0},
+      {"noise suppression", 42, 4, 9000, 8000},
+      {"noise suppression", 42, 4, 50, 100},
+      {"line thinning", 46, 4, 0x7FFFFFFF, 2000},
+      {"line thinning", 46, 4, -5, 0},
+      {"line weight", 50, 4, 99999, 1200},
+      {"line weight", 50, 4, INT32_MIN, 0},
+      {"straight to curved", 54, 2, 0, 10},
+      {"straight to curved", 54, 2, 51, 50},
+      {"tolerance", 56, 2, 32767, 50},
+      {"tolerance", 56, 2, 9, 10},
+      {"complexity", 58, 2, 1, 2},
+      {"complexity", 58, 2, 999, 20},
+      {"noise reduction", 60, 2, 7, 1},  // a choice: the default
+      {"threshold", 62, 2, 200, 100},
+      {"contrast", 64, 2, -1, 0},
+      {"maximum colors", 66, 1, 0, 2},
+      {"maximum colors", 66, 1, 1, 2},
+      {"boost", 67, 1, 255, 100},
+      {"boost", 67, 1, 100, 100},  // in range: as it is
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.field) + " " + std::to_string(c.written));
+    std::string p = Preset("Wild", 800);
+    if (c.size == 1) p[c.offset] = static_cast<char>(c.written);
+    if (c.size == 2) Put16(p, c.offset, c.written);
+    if (c.size == 4) Put32(p, c.offset, c.written);
+    ClearMessageLog();
+    ASSERT_TRUE(ReadBytes(Header(2) + Record(1) + p, true));
+    const SettingRange* range = SettingRangeAt(c.offset);
+    ASSERT_NE(range, nullptr);
+    EXPECT_EQ(GetSetting(PresetAt(0), *range), c.read);
+    EXPECT_TRUE(MessageIds().empty());
+  }
+  // Nothing derived from a preset can overflow: at most 20 thinning steps.
+  std::string p = Preset("Wild", 800);
+  Put32(p, 46, 0x7FFFFFFF);
+  ASSERT_TRUE(ReadBytes(Header(2) + Record(1) + p, true));
+  EXPECT_EQ(ThinningSteps(PresetAt(0)), 20);
+}
+
+TEST_F(PrefsTest, EveryPreferenceChoiceIsOneOfItsMeanings) {
+  struct Case {
+    const char* field;
+    size_t offset;
+    int written, read;
+  } const cases[] = {
+      {"preview", 8, 9, 1},          {"preview", 8, -3, 1},    {"preview", 8, 5, 5},
+      {"output format", 10, 42, 3},  {"output format", 10, 7, 3},  // the clipboard's code is never stored
+      {"output format", 10, 5, 5},   {"pixel image format", 12, 2, 0}, {"pixel image format", 12, 3, 3},
+      {"pixel image format", 12, -1, 0}, {"thickness", 14, 77, 4}, {"thickness", 14, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.field) + " " + std::to_string(c.written));
+    std::string rec = Record(0);
+    Put16(rec, c.offset, c.written);
+    ASSERT_TRUE(ReadBytes(Header(2) + rec, false));
+    int16_t got;
+    memcpy(&got, reinterpret_cast<const uint8_t*>(gPrefs) + c.offset, 2);
+    EXPECT_EQ(got, c.read);
+  }
+  // A custom color's tag is 0 or 1.
+  std::string color(38, '\0');
+  memcpy(&color[0], "Odd", 3);
+  color[36] = 7;
+  ASSERT_TRUE(ReadBytes(Header(2) + Record(0, 1) + color, false));
+  ASSERT_EQ(CustomColorCount(), 1);
+  EXPECT_EQ(CustomColorAt(0)->tagged, 1);
 }
 
 TEST_F(PrefsTest, DefaultsCanBeNeitherDeletedNorRenamed) {
