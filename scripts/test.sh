@@ -3,7 +3,8 @@
 # build (with the Qt backend's offscreen test), then the whole suite again
 # under AddressSanitizer and UndefinedBehaviorSanitizer, then a Release build
 # of the command-line program with one trace of the bundled sample, which
-# must give the same art as the normal build.
+# must give the same art as the normal build, then every fuzzing harness for
+# about 30 s (any finding fails the run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -27,3 +28,5 @@ done
 grep -aq ' [cC]$' "$trace/build-release.txt"
 cmp "$trace/build.txt" "$trace/build-release.txt"
 echo "release build: the sample traces to the same art"
+
+bash scripts/fuzz.sh 30
