@@ -14,9 +14,9 @@
 // machine's).
 void FuzzSetUp();
 
-// The open dispatcher: the input opened as an image of every kind the
-// dispatcher knows by name (the extensions of TESS_FUZZ_IMAGE_KINDS), with
-// the 2:1 reduction on when its last byte is odd.
+// The open dispatcher: the input opened once for every source kind that the
+// extensions of TESS_FUZZ_IMAGE_KINDS stand for (kinds told apart by their
+// contents share one), with the 2:1 reduction on when its last byte is odd.
 int FuzzOpenImage(const uint8_t* data, size_t size);
 // A settings presets file ("TS.SET"); its first and last presets then
 // convert a small drawing with every method they choose.
