@@ -101,6 +101,20 @@ int gIncomplete = 0;  // files saved with paths dropped
 
 void OnInterrupt(int) { gInterrupted = 1; }
 
+// The messages that say a conversion had to drop paths; the file's line
+// says how many.
+constexpr int kMsgPathsSkippedForMemory = 58;
+constexpr int kMsgPathLimitExceeded = 150;
+
+// Warnings shown while a file is worked on are held and told with that
+// file's line, so that every failure is one line that says why.
+struct HeldMessage {
+  int id;
+  std::string text;
+};
+std::vector<HeldMessage> gHeld;
+bool gHolding = false;
+
 // ---------------------------------------------------------------------------
 // The backend: messages to standard error, a progress bar on a terminal, and
 // Ctrl+C as the Stop button.
@@ -109,6 +123,10 @@ int CliShowMessage(int id, int kind, const char* text) {
   if (gBarShown) {
     fputs("\r\033[K", stderr);
     gBarShown = false;
+  }
+  if (gHolding && kind == kMessageWarning) {
+    gHeld.push_back(HeldMessage{id, text});
+    return kAnswerOK;
   }
   fprintf(stderr, "tessary-cli: %s\n", text);
   if (kind == kMessageWarning) return kAnswerOK;
@@ -149,8 +167,28 @@ void Note(const char* fmt, const char* a, const char* b = "") {
   fprintf(stderr, fmt, a, b);
 }
 
-// A line about a file that failed: always shown, one line on standard error.
-void Failed(const char* file, const char* why) { fprintf(stderr, "%s: %s\n", file, why); }
+// The messages held for the file just done. After a failure they are
+// returned, to end its line; after a success each is told on a line of its
+// own, but for the dropped-paths messages when the file's line counts them.
+std::string TakeHeld(bool failed, bool incomplete = false) {
+  std::string joined;
+  for (const HeldMessage& m : gHeld) {
+    if (failed) {
+      joined += (joined.empty() ? "" : " ") + m.text;
+    } else if (!incomplete || (m.id != kMsgPathLimitExceeded && m.id != kMsgPathsSkippedForMemory)) {
+      fprintf(stderr, "tessary-cli: %s\n", m.text.c_str());
+    }
+  }
+  gHeld.clear();
+  return joined.empty() ? "" : " (" + joined + ")";
+}
+
+// A line about a file that failed: always shown, one line on standard error,
+// with the messages held for it.
+void Failed(const char* file, const char* why) {
+  std::string held = TakeHeld(true);
+  fprintf(stderr, "%s: %s%s\n", file, why, held.c_str());
+}
 
 // The line of a file that was saved with paths dropped; always shown.
 void Incomplete(const char* source, const char* output, int32_t dropped) {
@@ -343,7 +381,9 @@ const char* StatusText(int status) {
     case kItemOpenFailed: return "not converted: the image could not be opened or read";
     case kItemNoArt: return "not saved: no paths found";
     case kItemSaveFailed: return "not saved: the art could not be written";
-    case kItemStopped: return "stopped";
+    // The abort flag is also how a failed write or a conversion out of
+    // memory ends the work; only Ctrl+C or a signal is a stop.
+    case kItemStopped: return gInterrupted ? "stopped" : "failed";
     case kItemOutputIsInput: return "not converted: its art file would replace an input file";
     default: return "not converted: the output name is too long";
   }
@@ -354,9 +394,11 @@ const char* Shown(const char* path) { return strncmp(path, "./", 2) == 0 ? path 
 
 void ItemDone(const BatchItemReport& r) {
   if (r.status == kItemSaved) {
+    TakeHeld(false);
     Note("%s -> %s\n", Shown(r.source), Shown(r.output));
   } else if (r.status == kItemIncomplete) {
     ++gIncomplete;
+    TakeHeld(false, true);
     Incomplete(Shown(r.source), Shown(r.output), r.droppedPaths);
   } else {
     ++gFailures;
@@ -445,6 +487,7 @@ int ConvertOne(const Options& o) {
   }
   if (o.output.empty()) CopyName(gImage->docName, input.c_str());
   gImage->sourceType = static_cast<int16_t>(SourceTypeFromName(input.c_str()));
+  gHolding = true;
   if (!OpenDocument(nullptr)) {
     Failed(input.c_str(), StatusText(kItemOpenFailed));
     return 1;
@@ -468,13 +511,17 @@ int ConvertOne(const Options& o) {
     ok = status == kItemSaved;
     if (ok && gDocument->droppedPathCount > 0) {
       ++gIncomplete;
+      TakeHeld(false, true);
       Incomplete(input.c_str(), o.output.c_str(), gDocument->droppedPathCount);
     } else if (ok) {
+      TakeHeld(false);
       Note("%s -> %s\n", input.c_str(), o.output.c_str());
     } else {
       Failed(input.c_str(), StatusText(status));
     }
   }
+  TakeHeld(false);
+  gHolding = false;
   CloseDocument();
   return !ok ? 1 : gIncomplete ? 3 : 0;
 }
@@ -511,7 +558,10 @@ int ConvertBatch(const Options& o) {
     }
   }
   gBatchHooks = BatchHooks{CliSelect, CliDestination, CliToolbox, ItemDone};
+  gHolding = true;
   RunBatch();
+  gHolding = false;
+  TakeHeld(false);
   ClearBatchList();
   return gFailures ? 1 : gIncomplete ? 3 : 0;
 }

@@ -379,6 +379,7 @@ TEST_F(CliTest, EveryFailureSaysSoOnStandardErrorEvenWhenQuiet) {
   ASSERT_EQ(mkfifo(PathIn("pipe.eps").c_str(), 0644), 0);
   MakeFolder(PathIn("folder.tif").c_str());
   Copy(Data("drawing.tif"), PathIn("in.tif"));
+  WriteFileBytes(PathIn("garbage.tif"), std::string(64, 'g'));
   std::string longName = std::string(250, 'n') + ".tif";
   Copy(Data("drawing.tif"), PathIn(longName));
   struct Case {
@@ -391,6 +392,8 @@ TEST_F(CliTest, EveryFailureSaysSoOnStandardErrorEvenWhenQuiet) {
       {{"folder.tif", "-o", "a.eps"}, 1, "folder.tif: not converted: it is a folder, not an image file"},
       {{"folder.tif"}, 1, "folder.tif: not converted: it is a folder"},
       {{"none.tif", "-o", "a.eps"}, 1, "none.tif: not converted: no such file"},
+      // The reader's own message says why, on the same line.
+      {{"garbage.tif", "-o", "a.eps"}, 1, "garbage.tif: not converted: the image could not be opened or read (Unknown"},
       {{longName, "-d", Dir()}, 1, "not converted: the output name is too long"},
       {{"in.tif", "-o", "pipe.eps"}, 1, "pipe.eps: not written: it is a pipe or device"},
       {{"in.tif", "--save-image", "folder.tif"}, 1, "folder.tif: not written: it is a folder"},
@@ -522,7 +525,9 @@ TEST_F(CliTest, AFullDiskKeepsTheFilesThatWereThere) {
   for (const Case& c : cases) {
     CliRun r = Cli(c.args);
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.err.find("Can't save file because the disk is full or locked."), std::string::npos) << r.err;
+    // One line, with the disk message as the reason.
+    EXPECT_NE(r.err.find(" (Can't save file because the disk is full or locked.)\n"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_EQ(ReadFileBytes(PathIn(c.kept)), c.old);
     EXPECT_EQ(FolderEntries(PathIn("disk/")), (std::vector<std::string>{"filler", "page.eps", "page.tif"}));
   }
