@@ -490,6 +490,7 @@ int ConvertOne(const Options& o) {
   gHolding = true;
   if (!OpenDocument(nullptr)) {
     Failed(input.c_str(), StatusText(kItemOpenFailed));
+    gHolding = false;
     return 1;
   }
   bool ok = true;

@@ -237,7 +237,7 @@ int16_t FileCreateReplacing(const char* path) {
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     char suffix[48];
     snprintf(suffix, sizeof suffix, ".tessary-%ld-%u", static_cast<long>(getpid()), gTempCounter++);
-    temp = folder + "." + base + suffix;
+    temp = folder + "." + base.substr(0, 200) + suffix;  // within the longest name a folder holds
     fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }
