@@ -130,11 +130,12 @@ void CloseDocument() {
 bool RefuseInputAsOutput(const char* path) {
   // The image's own file: the open handle (unless the image was spooled to a
   // scratch file) and the name it was opened by (a batch item's name is
-  // relative to its source folder).
+  // relative to its source folder). A pasted or acquired image has none.
   char input[kNameBufferSize];
-  bool named = gDocument->Test(Flag::batchRunning)
-                   ? CopyName(input, gImage->sourceFolder) && AppendName(input, gImage->path)
-                   : CopyName(input, gImage->path);
+  bool named = gDocument->Test(Flag::imageHasFile) &&
+               (gDocument->Test(Flag::batchRunning)
+                    ? CopyName(input, gImage->sourceFolder) && AppendName(input, gImage->path)
+                    : CopyName(input, gImage->path));
   bool same = (named && SameFile(path, input)) ||
               (!imageSpooled && gImage->fileHandle != kNoFile && SameFileAsOpen(gImage->fileHandle, path));
   if (same) ShowWarning(kStrOutputIsInput, FormatString(kStrOutputIsInput, path).c_str());
