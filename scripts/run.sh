@@ -13,7 +13,8 @@ mkdir -p "$root/out"
 base="$(basename "${input%.*}")"
 eps="$root/out/$base.eps"
 png="$root/out/$base.png"
-"$root/build/bin/tessary-cli" "$@" "$input" -o "$eps"
+# Status 3: the art was saved but is incomplete (the line above said so).
+"$root/build/bin/tessary-cli" "$@" "$input" -o "$eps" || [ $? -eq 3 ]
 # The page is the art's bounding box (read here: the art file writes it with no
 # blank after the colon and with carriage returns, which -dEPSCrop overlooks).
 read -r w h < <(tr '\r' '\n' < "$eps" | sed -n 's/^%%BoundingBox: *0 0 \([0-9]*\) \([0-9]*\).*/\1 \2/p' | head -1)
