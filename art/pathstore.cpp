@@ -1,5 +1,6 @@
 #include "art/pathstore.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -82,6 +83,13 @@ void Store(uint8_t dst[4], uint32_t color) {
 }
 
 }  // namespace
+
+int16_t ArtCoord(double pixels) {
+  double a = std::floor(gArtScale * pixels + 0.5);
+  if (a < 0) a = 0;
+  if (a > 32767) a = 32767;
+  return static_cast<int16_t>(a);
+}
 
 int ResetPathStore() {
   if (gHiddenPathCount != 0) {
@@ -182,19 +190,13 @@ void AddPathPoint(int curve) {
     if (gUserAbort) return;
     r = gCurrentPath;
   }
-  auto anchor = [](double v) {
-    double a = gArtScale * v;
-    if (a < 0) a = 0;
-    if (a > 32767) a = 32767;
-    return static_cast<int16_t>(a);
-  };
   auto control = [](double v) {
     double c = gArtScale * v + 0.5;
     if (c > 32767) c = 32767;
     if (c < -32768) c = -32768;
     return static_cast<int16_t>(c);
   };
-  int16_t x = anchor(penX), y = anchor(penY);
+  int16_t x = ArtCoord(penX), y = ArtCoord(penY);
   int16_t* w = Words(r);
   if (curve && r->pointCount >= 2) {
     w[r->pointCount - 2] = static_cast<int16_t>(w[r->pointCount - 2] | kCurveBit);

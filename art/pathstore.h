@@ -65,6 +65,11 @@ extern double penX, penY, ctrl1X, ctrl1Y, ctrl2X, ctrl2Y;
 extern int16_t curCustomColor;  // set by the color separation
 extern uint8_t curCustomTint;
 
+// The anchor word of a coordinate in pixels: times gArtScale, rounded to the
+// nearest art unit (half pixels are exact while gArtScale is at least 2, that
+// is below 16000 pixels), limited to 0..32767.
+int16_t ArtCoord(double pixels);
+
 int ResetPathStore();  // 0 ok, 1 failure (message 11 shown)
 void BeginPath();
 void AddPathPoint(int curve);

@@ -162,9 +162,10 @@ void EmitBackgroundPath() {
   penY = 0;
   BeginPath();
   if (!gUserAbort) {
-    const double corners[4][2] = {{gImage->rowBits - 1.0, 0},
-                                  {gImage->rowBits - 1.0, gImage->height - 1.0},
-                                  {0, gImage->height - 1.0},
+    // The rectangle covers every pixel of the rows, to their outer edges.
+    const double corners[4][2] = {{static_cast<double>(gImage->rowBits), 0},
+                                  {static_cast<double>(gImage->rowBits), static_cast<double>(gImage->height)},
+                                  {0, static_cast<double>(gImage->height)},
                                   {0, 0}};
     for (const auto& c : corners) {
       penX = c[0];

@@ -4,6 +4,7 @@
 // straight segments. One path per object goes to the path store.
 #include "engine/fitter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -38,6 +39,13 @@ struct Pt {
   double x, y;
 };
 
+// The art line of an outline's polygon edge j (from vertex j to j + 1): a
+// point on it and its unit direction, pixels.
+struct EdgeLine {
+  bool ok;  // false for an edge of no length
+  Pt at, dir;
+};
+
 struct Fit {
   int lineType;
   bool rotated;
@@ -50,6 +58,12 @@ struct Fit {
   int32_t cacheIndex;
   int32_t cacheFull;
   std::vector<uint8_t> met;
+  // Where the open path has reached, in the fitter's vertex coordinates.
+  double penX, penY;
+  // A closed outline's vertex list repeats with this period (the last vertex
+  // is the first again, and a rotation appends copies); 0 for an open one.
+  int32_t period;
+  std::vector<EdgeLine> lines;  // art lines of the outline's edges
 };
 
 Fit gFit;
@@ -76,6 +90,153 @@ Pt At(int32_t index) {
 bool Same(const VertexRecord& a, const VertexRecord& b) { return a.x == b.x && a.y == b.y; }
 
 int32_t CappedVec(int32_t dx, int32_t dy) { return CappedSquare(dx) + CappedSquare(dy); }
+
+// --- Art geometry -----------------------------------------------------------------
+//
+// The tracer, the polygon builder and the band test work on boundary pixels:
+// a vertex (x, y) names the pixel whose top-left corner is (x, y). The art
+// must cover the ink, so every point that goes to the path store is first
+// moved into art geometry. Centerlines stay on the skeleton pixels' centres,
+// and so do shared boundaries: neighbouring areas then meet on exactly the
+// same anchors, with no gap and no overlap. Outlines (holes included: they
+// are traced as objects of their own, so their white paths cover exactly
+// the hole) follow the edges between ink and white. Each polygon edge gets a
+// line: for a straight run of chain pixels between its two vertices the
+// least-squares line through their centres, otherwise the chord through the
+// two vertices' centres; the line moves half a pixel outward along the
+// larger component of its normal, so that a vertical or horizontal run lands
+// exactly on the pixels' edge and a 45-degree staircase on its mid-line. A
+// vertex's anchor goes where the lines of its two edges meet, kept on the
+// vertex's own pixel square; where the outline turns straight back (the end
+// of a thin line) a cap half a pixel beyond the end pixel's centre closes
+// the two sides. The vertices themselves, the segments and the band test
+// stay as they are; control points move with the anchor they belong to.
+
+// Edges closer to parallel than this (the sine of about 6 degrees) go straight
+// on or turn straight back.
+constexpr double kParallel = 0.1;
+// A run of at least kFitPoints chain pixels whose variance across its line
+// is at most kStraightSpread (squared pixels) is straight.
+constexpr int32_t kFitPoints = 4;
+constexpr double kStraightSpread = 0.1;
+
+// Where segments arrive at a vertex and where they leave it, relative to the
+// vertex; the two differ only at a cap.
+struct Shift {
+  Pt in, out;
+};
+
+Pt Plus(const Pt& a, const Pt& b) { return {a.x + b.x, a.y + b.y}; }
+Pt Minus(const Pt& a, const Pt& b) { return {a.x - b.x, a.y - b.y}; }
+double Cross(const Pt& a, const Pt& b) { return a.x * b.y - a.y * b.x; }
+double Dot(const Pt& a, const Pt& b) { return a.x * b.x + a.y * b.y; }
+
+// Half a pixel along the larger component of the outward normal of an edge
+// in direction d. Outlines are walked clockwise on the screen (y down), so
+// the outward normal is (dy, -dx).
+Pt EdgeShift(const Pt& d) {
+  double nx = d.y, ny = -d.x;
+  if (std::fabs(nx) >= std::fabs(ny)) return {nx > 0 ? 0.5 : -0.5, 0};
+  return {0, ny > 0 ? 0.5 : -0.5};
+}
+
+// Fits the art line of every edge of the closed outline, walking its chain
+// once.
+void FitEdgeLines() {
+  gFit.lines.assign(static_cast<size_t>(gFit.period), EdgeLine{false, {0, 0}, {0, 0}});
+  int32_t full = UnwrapOffset(0, GetVertex(0).chainOffset);
+  VertexRecord v = GetVertex(0);
+  for (int32_t j = 0; j < gFit.period; ++j) {
+    VertexRecord w = GetVertex(j + 1);
+    int32_t next = UnwrapOffset(full, w.chainOffset);
+    Pt chord{static_cast<double>(w.x - v.x), static_cast<double>(w.y - v.y)};
+    EdgeLine& line = gFit.lines[static_cast<size_t>(j)];
+    if (chord.x != 0 || chord.y != 0) {
+      // The chain pixels strictly between the two vertices.
+      double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
+      int32_t x = v.x, y = v.y;
+      for (int32_t o = full; o < next - 1; ++o) {
+        uint8_t c = ChainByte(o);
+        if (c > 7) continue;
+        x += kStepX[c];
+        y += kStepY[c];
+        n += 1;
+        sx += x;
+        sy += y;
+        sxx += static_cast<double>(x) * x;
+        sxy += static_cast<double>(x) * y;
+        syy += static_cast<double>(y) * y;
+      }
+      double len = std::sqrt(Dot(chord, chord));
+      line = {true, {v.x + 0.5, v.y + 0.5}, {chord.x / len, chord.y / len}};
+      if (n >= kFitPoints) {
+        double mx = sx / n, my = sy / n;
+        double cxx = sxx / n - mx * mx, cxy = sxy / n - mx * my, cyy = syy / n - my * my;
+        double angle = 0.5 * std::atan2(2 * cxy, cxx - cyy);
+        Pt dir{std::cos(angle), std::sin(angle)};
+        // The spread across the line: small for a straight run, large for a
+        // piece of a curve, whose chord through the vertices serves better.
+        double across = cxx * dir.y * dir.y - 2 * cxy * dir.x * dir.y + cyy * dir.x * dir.x;
+        if (across <= kStraightSpread) {
+          if (Dot(dir, chord) < 0) dir = {-dir.x, -dir.y};
+          line = {true, {mx + 0.5, my + 0.5}, dir};
+        }
+      }
+      line.at = Plus(line.at, EdgeShift(line.dir));
+    }
+    v = w;
+    full = next;
+  }
+}
+
+// The nearest edge of some length before (step -1) or from (step 1) vertex
+// `index`, going round the outline; nullptr when there is none.
+const EdgeLine* LineNear(int32_t index, int step) {
+  int32_t m = gFit.period;
+  int32_t j = index % m;
+  if (step < 0) j = (j + m - 1) % m;
+  for (int32_t k = 0; k < m; ++k, j = (j + step + m) % m)
+    if (gFit.lines[static_cast<size_t>(j)].ok) return &gFit.lines[static_cast<size_t>(j)];
+  return nullptr;
+}
+
+// The point of a line nearest to p.
+Pt Project(const EdgeLine& l, const Pt& p) {
+  double t = Dot(Minus(p, l.at), l.dir);
+  return {l.at.x + t * l.dir.x, l.at.y + t * l.dir.y};
+}
+
+Shift VertexShift(int32_t index) {
+  const Pt centre{0.5, 0.5};
+  if (tracingMode != 0 || gFit.period <= 0) return {centre, centre};
+  const EdgeLine* a = LineNear(index, -1);
+  const EdgeLine* b = LineNear(index, 1);
+  if (!a || !b) return {centre, centre};
+  Pt v = At(index), c = Plus(v, centre);
+  double den = Cross(a->dir, b->dir);
+  Pt anchor;
+  if (std::fabs(den) < kParallel) {
+    if (Dot(a->dir, b->dir) < 0) {
+      // Straight back: the cap stands where the way out leaves the end
+      // pixel's square.
+      double reach = 0.5 / std::max(std::fabs(a->dir.x), std::fabs(a->dir.y));
+      Pt end{c.x + a->dir.x * reach, c.y + a->dir.y * reach};
+      return {Minus(Project(*a, end), v), Minus(Project(*b, end), v)};
+    }
+    Pt p = Project(*a, c), q = Project(*b, c);
+    anchor = {(p.x + q.x) / 2, (p.y + q.y) / 2};
+  } else {
+    double t = Cross(Minus(b->at, a->at), b->dir) / den;
+    anchor = {a->at.x + t * a->dir.x, a->at.y + t * a->dir.y};
+  }
+  // Kept on the vertex's own pixel square: a sharp turn of the polygon, or
+  // two lines meeting far off, would otherwise throw the anchor away from
+  // the ink.
+  Pt o = Minus(anchor, c);
+  o = {std::clamp(o.x, -0.5, 0.5), std::clamp(o.y, -0.5, 0.5)};
+  Pt shift = Plus(centre, o);
+  return {shift, shift};
+}
 
 // --- Chain thirds --------------------------------------------------------------
 
@@ -263,13 +424,13 @@ void ApplyThickness(double t) {
 
 bool MeasureWeights() { return tracingMode != 0 && !colorMode && !gFit.uniform; }
 
-// Opens a path at (x, y) when none is open. False on an abort. A path that
-// was ended (by the self-approach rule or a change of weight) is never
-// continued: whatever comes next begins a path of its own.
-bool OpenPath(double x, double y) {
+// Opens a path at `art` (art geometry) when none is open. False on an
+// abort. A path that was ended (by the self-approach rule or a change of
+// weight) is never continued: whatever comes next begins a path of its own.
+bool OpenPath(const Pt& art) {
   if (pathOpenState == 1) return true;
-  penX = x;
-  penY = y;
+  penX = art.x;
+  penY = art.y;
   BeginPath();
   if (gUserAbort) return false;
   pathOpenState = 1;
@@ -277,10 +438,34 @@ bool OpenPath(double x, double y) {
   return true;
 }
 
+void AddLine(const Pt& art) {
+  penX = art.x;
+  penY = art.y;
+  AddPathPoint(0);
+}
+
+void AddCurve(const Pt& c1, const Pt& c2, const Pt& art) {
+  ctrl1X = c1.x;
+  ctrl1Y = c1.y;
+  ctrl2X = c2.x;
+  ctrl2Y = c2.y;
+  penX = art.x;
+  penY = art.y;
+  AddPathPoint(1);
+}
+
+// After a segment has arrived at vertex point `v` with shift `sh`: the cap's
+// second anchor, when there is a cap; the fitter's pen moves to v.
+void Arrived(const Pt& v, const Shift& sh) {
+  if (sh.in.x != sh.out.x || sh.in.y != sh.out.y) AddLine(Plus(v, sh.out));
+  gFit.penX = v.x;
+  gFit.penY = v.y;
+}
+
 void WidenBounds(const Pt& p) {
   PathRecord* r = gCurrentPath;
   if (!r) return;
-  int32_t x = static_cast<int32_t>(p.x * gArtScale), y = static_cast<int32_t>(p.y * gArtScale);
+  int32_t x = ArtCoord(p.x), y = ArtCoord(p.y);
   if (x - 5 < r->bounds[0]) r->bounds[0] = x - 5;
   if (x + 5 > r->bounds[2]) r->bounds[2] = x + 5;
   if (y - 5 < r->bounds[1]) r->bounds[1] = y - 5;
@@ -290,7 +475,7 @@ void WidenBounds(const Pt& p) {
 void EmitCurve(int32_t i, int32_t a, const Pt& c1, const Pt& c2, const Pt& q1, const Pt& q2) {
   Pt p0;
   if (pathOpenState == 1) {
-    p0 = {penX, penY};
+    p0 = {gFit.penX, gFit.penY};
   } else {
     Snap(i);
     p0 = At(i);
@@ -303,15 +488,11 @@ void EmitCurve(int32_t i, int32_t a, const Pt& c1, const Pt& c2, const Pt& q1, c
     double t2 = StrokeThickness(static_cast<int>(q2.x + 0.5), static_cast<int>(q2.y + 0.5), 0);
     ApplyThickness(std::fabs(t1 - t2) <= 0.5 ? (t1 + t2) / 2 : (t1 < t2 ? t1 : t2));
   }
-  if (!OpenPath(p0.x, p0.y)) return;
-  ctrl1X = c1.x;
-  ctrl1Y = c1.y;
-  ctrl2X = c2.x;
-  ctrl2Y = c2.y;
-  penX = p3.x;
-  penY = p3.y;
-  AddPathPoint(1);
-  for (int32_t k = 1; k < a; ++k) WidenBounds(At(i + k));
+  Shift from = VertexShift(i), to = VertexShift(i + a);
+  if (!OpenPath(Plus(p0, from.out))) return;
+  AddCurve(Plus(c1, from.out), Plus(c2, to.in), Plus(p3, to.in));
+  Arrived(p3, to);
+  for (int32_t k = 1; k < a; ++k) WidenBounds(Plus(At(i + k), VertexShift(i + k).in));
 }
 
 // A straight segment from vertex u to vertex u + 1.
@@ -330,28 +511,14 @@ void EmitLine(int32_t u, int lineType) {
     double t2 = StrokeThickness(static_cast<int>(a.x + 2 * dx / 3 + 0.5), static_cast<int>(a.y + 2 * dy / 3 + 0.5), 2);
     ApplyThickness((t1 + t2) / 2);
   }
-  if (!OpenPath(a.x, a.y)) return;
+  Shift from = VertexShift(u), to = VertexShift(v);
+  if (!OpenPath(Plus(a, from.out))) return;
   if (lineType == 1) {
-    ctrl1X = a.x + dx / 3;
-    ctrl1Y = a.y + dy / 3;
-    ctrl2X = a.x + 2 * dx / 3;
-    ctrl2Y = a.y + 2 * dy / 3;
-    penX = b.x;
-    penY = b.y;
-    AddPathPoint(1);
+    Pt p0 = Plus(a, from.out), p3 = Plus(b, to.in);
+    double ex = p3.x - p0.x, ey = p3.y - p0.y;
+    AddCurve({p0.x + ex / 3, p0.y + ey / 3}, {p0.x + 2 * ex / 3, p0.y + 2 * ey / 3}, p3);
+    Arrived(b, to);
     return;
-  }
-  if (tracingMode == 0 && GetVertex(v).angle == 0 && Exists(v + 1)) {
-    // A spike: the outline turns straight back, so the way out and the way
-    // back are kept one pixel apart.
-    double len = std::sqrt(dx * dx + dy * dy);
-    double nx = dy / len, ny = -dx / len;
-    penX = a.x + nx;
-    penY = a.y + ny;
-    AddPathPoint(0);
-    penX = b.x + nx;
-    penY = b.y + ny;
-    AddPathPoint(0);
   }
   if (gConvSettings->methodFlags & Method::lineRecognition) {
     int16_t ux = static_cast<int16_t>(a.x), uy = static_cast<int16_t>(a.y);
@@ -362,14 +529,12 @@ void EmitLine(int32_t u, int lineType) {
     bool vertical = (f0 & f1 & 2) && v0 == v1 && ux != vx;
     if (horizontal || vertical) {
       int moved = StraightenSegment(&ux, &uy, &vx, &vy);
-      if (moved == 1)
-        SetLastPoint(static_cast<int16_t>(ux * gArtScale), static_cast<int16_t>(uy * gArtScale));
+      if (moved == 1) SetLastPoint(ArtCoord(ux + from.out.x), ArtCoord(uy + from.out.y));
       b = {static_cast<double>(vx), static_cast<double>(vy)};
     }
   }
-  penX = b.x;
-  penY = b.y;
-  AddPathPoint(0);
+  AddLine(Plus(b, to.in));
+  Arrived(b, to);
 }
 
 // The span search from vertex i: the accepted span (in edges) and its curve.
@@ -518,9 +683,14 @@ void FitObject() {
   gFit.cacheFull = UnwrapOffset(0, GetVertex(0).chainOffset);
   polygonRotation = 0;
   pathOpenState = 0;
-  penX = kNoPen;
-  penY = 0;
+  gFit.penX = kNoPen;
+  gFit.penY = 0;
+  gFit.period = 0;
   if (vertexCount <= 0) return;
+  if (tracingMode == 0 && vertexCount > 2 && Same(GetVertex(0), GetVertex(vertexCount - 1))) {
+    gFit.period = vertexCount - 1;
+    FitEdgeLines();
+  }
 
   // Paint of the object's path.
   if (colorMode) {
@@ -586,24 +756,24 @@ void FitObject() {
   }
   if (gUserAbort) return;
 
-  // Tiny objects.
+  // Tiny objects: a centerline stroke between the pixel centres (moved half
+  // a pixel right when there is one vertex), or the object's bounding box in
+  // whole pixels.
   if (!gFit.emitted && vertexCount <= 2 && lineType != 1) {
     Pt p = At(0);
     if (MeasureWeights()) ApplyThickness(StrokeThickness(static_cast<int>(p.x), static_cast<int>(p.y), 2));
-    if (!OpenPath(p.x, p.y)) return;
+    const Pt centre{0.5, 0.5};
     if (tracingMode == 1) {
       Pt q = vertexCount >= 2 ? At(1) : p;
       if (q.x == p.x && q.y == p.y) q.x += 0.5;
-      penX = q.x;
-      penY = q.y;
-      AddPathPoint(0);
+      if (!OpenPath(Plus(p, centre))) return;
+      AddLine(Plus(q, centre));
     } else {
-      const double square[4][2] = {{1.5, 0}, {1.5, -1.5}, {0, -1.5}, {0, 0}};
-      for (const auto& d : square) {
-        penX = p.x + d[0];
-        penY = p.y + d[1];
-        AddPathPoint(0);
-      }
+      const ObjectExtremes& e = objectExtremes;
+      double left = e.leftX, top = e.topY, right = e.rightX + 1.0, bottom = e.bottomY + 1.0;
+      if (!OpenPath({left, top})) return;
+      const Pt corners[4] = {{right, top}, {right, bottom}, {left, bottom}, {left, top}};
+      for (const Pt& c : corners) AddLine(c);
     }
   }
   if (tracingMode == -1 && gFit.weightCount > 0 && gCurrentPath) {

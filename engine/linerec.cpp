@@ -223,7 +223,9 @@ bool Probe(const Scan& s, int p, int a, int b, int lo, int hi) {
   int span = right - left + 1;
   if (span > lp.minLength && w < lp.maxWidth && span > w) {
     int t = (w < span ? w : span) / 2;
-    if (!AddRecord(s, (top + bottom) / 2, left + t, right - t, w)) return true;
+    // Ends half the width inside the ink's ends, left and right + 1, as for a
+    // band's record.
+    if (!AddRecord(s, (top + bottom) / 2, left + t, right + 1 - t, w)) return true;
   }
   if (gLastValid && left <= gLastRight && right >= gLastLeft && gLastBottom >= top) {
     if (left < gLastLeft) gLastLeft = left;
@@ -345,7 +347,18 @@ void SetLinePaint(double weight) {
   curStrokeWidth = weight;
 }
 
-void WritePath(const int16_t (*pts)[2], int n, bool open) {
+// Where a recognized line lies, in pixels, so that its stroke (as wide as
+// the line, with square caps) covers the pixels it was found on. A line on
+// the rows (columns) lo..hi has pos = (lo + hi) / 2 and width hi - lo + 1, so
+// its centre lies half a pixel past pos for an odd width and a whole pixel
+// for an even one. Its ends stand half its width (rounded down) inside the
+// ink's ends: the centre line starts half a pixel later and ends half a pixel
+// earlier for an odd width, so that the caps reach the ink's ends exactly.
+double Across(const LineRecord& r) { return r.pos + ((r.width & 1) ? 0.5 : 1.0); }
+double AlongStart(const LineRecord& r) { return r.start + ((r.width & 1) ? 0.5 : 0.0); }
+double AlongEnd(const LineRecord& r) { return r.end - ((r.width & 1) ? 0.5 : 0.0); }
+
+void WritePath(const double (*pts)[2], int n, bool open) {
   int16_t savedMode = tracingMode;
   tracingMode = open ? 1 : 0;
   penX = pts[0][0];
@@ -420,11 +433,8 @@ void FindRectangles() {
       if (!even) continue;
     }
     SetLinePaint(WeightOf(avg));
-    const int16_t pts[5][2] = {{V[v1].pos, H[h1].pos},
-                               {V[v2].pos, H[h1].pos},
-                               {V[v2].pos, H[h2].pos},
-                               {V[v1].pos, H[h2].pos},
-                               {V[v1].pos, H[h1].pos}};
+    double left = Across(V[v1]), right = Across(V[v2]), top = Across(H[h1]), bottom = Across(H[h2]);
+    const double pts[5][2] = {{left, top}, {right, top}, {right, bottom}, {left, bottom}, {left, top}};
     WritePath(pts, 5, false);
     for (LineRecord* sd : sides) {
       sd->width = static_cast<int16_t>(avg);
@@ -433,9 +443,9 @@ void FindRectangles() {
   }
 }
 
-// Moves the end at `x` (along a line at `y`) onto the nearest perpendicular
-// line within the snap distance.
-int16_t SnapEnd(int16_t x, int16_t y, const LineRecord* perp, int16_t n) {
+// The perpendicular line within the snap distance that the end at `x` (along
+// a line at `y`) moves onto, -1 none.
+int SnapEnd(int16_t x, int16_t y, const LineRecord* perp, int16_t n) {
   int snap = lineParams.snapDistance;
   int bestCost = snap + 1, at = -1;
   for (int16_t i = 0; i < n; ++i) {
@@ -450,27 +460,32 @@ int16_t SnapEnd(int16_t x, int16_t y, const LineRecord* perp, int16_t n) {
       at = i;
     }
   }
-  return at >= 0 && bestCost <= snap ? perp[at].pos : x;
+  return at >= 0 && bestCost <= snap ? at : -1;
 }
 
 void WriteFreeLines(const LineRecord* r, int16_t n, const LineRecord* perp, int16_t pn, bool vertical) {
   for (int16_t i = 0; i < n && !gUserAbort; ++i) {
     if (r[i].state != kLineFree) continue;
-    int16_t a = SnapEnd(r[i].start, r[i].pos, perp, pn);
-    int16_t b = SnapEnd(r[i].end, r[i].pos, perp, pn);
+    int sa = SnapEnd(r[i].start, r[i].pos, perp, pn);
+    int sb = SnapEnd(r[i].end, r[i].pos, perp, pn);
     // A short line whose two ends snapped onto the same perpendicular line
     // has shrunk to a point: it is not written.
+    int16_t a = sa >= 0 ? perp[sa].pos : r[i].start, b = sb >= 0 ? perp[sb].pos : r[i].end;
     if (a == b) continue;
     SetLinePaint(WeightOf(r[i].width));
-    int16_t pts[2][2];
+    // A snapped end lies on the perpendicular line's centre.
+    double from = sa >= 0 ? Across(perp[sa]) : AlongStart(r[i]);
+    double to = sb >= 0 ? Across(perp[sb]) : AlongEnd(r[i]);
+    double across = Across(r[i]);
+    double pts[2][2];
     if (vertical) {
-      pts[0][0] = pts[1][0] = r[i].pos;
-      pts[0][1] = a;
-      pts[1][1] = b;
+      pts[0][0] = pts[1][0] = across;
+      pts[0][1] = from;
+      pts[1][1] = to;
     } else {
-      pts[0][1] = pts[1][1] = r[i].pos;
-      pts[0][0] = a;
-      pts[1][0] = b;
+      pts[0][1] = pts[1][1] = across;
+      pts[0][0] = from;
+      pts[1][0] = to;
     }
     WritePath(pts, 2, true);
   }

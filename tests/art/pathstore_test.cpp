@@ -71,19 +71,31 @@ TEST_F(PathStoreTest, PointWordsFlagsAndBounds) {
   penX = -2;  // anchors never below 0
   penY = 25;
   AddPathPoint(1);
-  std::vector<int16_t> expected = {W(40), W(80), W(123 | 0x8000), W(80), W(160), W(-11), W(32767), W(100), W(0),
+  // Anchors round to the nearest art unit (123.6 -> 124), as control points do.
+  std::vector<int16_t> expected = {W(40), W(80), W(124 | 0x8000), W(80), W(160), W(-11), W(32767), W(100), W(0),
                                     W(100 | 0x8000)};
   EXPECT_EQ(Words(0), expected);
   const PathRecord& r = gPaths[0];
   EXPECT_EQ(r.bounds[0], -5);
   EXPECT_EQ(r.bounds[1], 75);
-  EXPECT_EQ(r.bounds[2], 128);
+  EXPECT_EQ(r.bounds[2], 129);
   EXPECT_EQ(r.bounds[3], 105) << "control points do not widen the bounds";
   EXPECT_EQ(r.pointCapacity, 100);
 
   SetLastPoint(7, 8);
   EXPECT_EQ(Words(0)[8], 7);
   EXPECT_EQ(Words(0)[9], W(8 | 0x8000)) << "the arriving-curve flag stays";
+}
+
+TEST_F(PathStoreTest, AnchorsHoldHalfPixelsAndRoundWhereTheScaleHasNoRoom) {
+  struct Case {
+    double scale, pixels;
+    int16_t word;
+  } cases[] = {{2, 10.5, 21}, {256, 0.5, 128}, {1, 10.5, 11}, {1, 10.49, 10}, {1, -0.4, 0}, {4, 9000, 32767}};
+  for (const Case& c : cases) {
+    gArtScale = c.scale;
+    EXPECT_EQ(ArtCoord(c.pixels), c.word) << c.scale << " x " << c.pixels;
+  }
 }
 
 TEST_F(PathStoreTest, NewPathPaintAndFlags) {

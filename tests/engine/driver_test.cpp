@@ -68,15 +68,16 @@ TEST_F(DriverTest, WhiteLinesInvertsForTheConversionAndPutsTheBitmapBack) {
   ConvertImage(false);
   EXPECT_EQ(Bitmap(), before);
   ASSERT_GE(gPathCount, 1);
-  // The background rectangle comes first, black, unstroked, over the whole image.
+  // The background rectangle comes first, black, unstroked, over the whole
+  // image to the outer edges of its pixels.
   const PathRecord& bg = gPaths[0];
   EXPECT_EQ(bg.fillKind, kPaintBlack);
   EXPECT_EQ(bg.strokeKind, kPaintNone);
   EXPECT_EQ(bg.pointCount, 10);
   EXPECT_EQ(CountAnchors(&bg), 4);
   auto* w = static_cast<int16_t*>(MemLock(bg.points));
-  EXPECT_EQ(w[2], static_cast<int16_t>((gImage->rowBits - 1) * gArtScale));
-  EXPECT_EQ(w[5], static_cast<int16_t>((gImage->height - 1) * gArtScale));
+  EXPECT_EQ(w[2], static_cast<int16_t>(gImage->rowBits * gArtScale));
+  EXPECT_EQ(w[5], static_cast<int16_t>(gImage->height * gArtScale));
   MemUnlock(bg.points);
   EXPECT_TRUE(gDocument->Test(Flag::artModified));
   EXPECT_EQ(gDocument->viewMode, 0);

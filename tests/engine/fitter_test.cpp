@@ -4,6 +4,7 @@
 // outline, the one-pixel spike, and a raster round trip of several shapes.
 #include <array>
 #include <cmath>
+#include <functional>
 
 #include "tests/engine/tracer_fixture.h"
 
@@ -34,6 +35,47 @@ std::vector<Segment> Segments(int path) {
     i = at + 2;
   }
   return out;
+}
+
+// Whether an anchor (pixels) lies on the square of the vertex's pixel.
+bool OnPixelOf(const VertexRecord& v, double x, double y) {
+  return x >= v.x && x <= v.x + 1 && y >= v.y && y <= v.y + 1;
+}
+
+// The area in square pixels that the paths fill (curves flattened finely),
+// holes (white paths) taken off.
+double PathsArea() {
+  double total = 0;
+  for (int p = 0; p < gPathCount; ++p) {
+    std::vector<int16_t> w = PathWords(p);
+    double s = gArtScale, area = 0;
+    double x = (w[0] & 0x7FFF) / s, y = (w[1] & 0x7FFF) / s;
+    bool curve = w[0] & 0x8000;
+    for (size_t i = 2; i + 1 < w.size();) {
+      size_t at = curve ? i + 4 : i;
+      double nx = (w[at] & 0x7FFF) / s, ny = (w[at + 1] & 0x7FFF) / s;
+      if (curve) {
+        double c1x = w[i] / s, c1y = w[i + 1] / s, c2x = w[i + 2] / s, c2y = w[i + 3] / s;
+        double px = x, py = y;
+        for (int k = 1; k <= 64; ++k) {
+          double t = k / 64.0, u = 1 - t;
+          double qx = u * u * u * x + 3 * t * u * u * c1x + 3 * t * t * u * c2x + t * t * t * nx;
+          double qy = u * u * u * y + 3 * t * u * u * c1y + 3 * t * t * u * c2y + t * t * t * ny;
+          area += px * qy - qx * py;
+          px = qx;
+          py = qy;
+        }
+      } else {
+        area += x * ny - nx * y;
+      }
+      curve = w[at] & 0x8000;
+      x = nx;
+      y = ny;
+      i = at + 2;
+    }
+    total += (gPaths[p].fillKind == kPaintWhite ? -1 : 1) * std::fabs(area) / 2;
+  }
+  return total;
 }
 
 void DrawDisc(int cx, int cy, int r, int on = 1) {
@@ -112,11 +154,12 @@ TEST_F(FitterTest, CircleBecomesAFewCurvesThroughPolygonVertices) {
   for (const Segment& s : segs) EXPECT_TRUE(s.curve);
   EXPECT_EQ(segs.front().x0, segs.back().x1);
   EXPECT_EQ(segs.front().y0, segs.back().y1);
-  // Every anchor is a polygon vertex.
+  // Every anchor is a polygon vertex, moved onto the ink's edge within the
+  // vertex's own pixel.
   std::vector<VertexRecord> v = Vertices();
   for (const Segment& s : segs) {
     bool found = false;
-    for (const auto& r : v) found = found || (r.x == s.x1 && r.y == s.y1);
+    for (const auto& r : v) found = found || OnPixelOf(r, s.x1, s.y1);
     EXPECT_TRUE(found) << s.x1 << "," << s.y1;
   }
 }
@@ -130,7 +173,7 @@ TEST_F(FitterTest, ClosedOutlineIsRotatedSoThatTheStartDoesNotBreakACurve) {
   EXPECT_GT(polygonRotation, 0);
   std::vector<Segment> segs = Segments(0);
   VertexRecord first = GetVertex(0);
-  EXPECT_FALSE(segs.front().x0 == first.x && segs.front().y0 == first.y)
+  EXPECT_FALSE(OnPixelOf(first, segs.front().x0, segs.front().y0))
       << "the path starts at the end of the curve that holds the first vertex";
   EXPECT_TRUE(segs.front().curve && segs.back().curve);
 }
@@ -164,7 +207,7 @@ TEST_F(FitterTest, NoCurveCrossesASharpCorner) {
   // interior angle below 100.
   auto index = [&v](double x, double y, size_t from) {
     for (size_t i = from; i < v.size(); ++i)
-      if (v[i].x == x && v[i].y == y) return i;
+      if (OnPixelOf(v[i], x, y)) return i;
     return v.size();
   };
   size_t at = index(segs.front().x0, segs.front().y0, 0);
@@ -259,28 +302,36 @@ TEST_F(FitterTest, CurvesLeavingTheBandAreRejected) {
 }
 
 TEST_F(FitterTest, TinyObjects) {
-  // Outlining: a 1.5-pixel square at the pixel.
-  MakeBitmapImage(32, 16);
-  SetWorkPixel(5, 6);
-  BeginConversion();
-  FitFirst();
-  ASSERT_EQ(gPathCount, 1);
-  std::vector<int16_t> w = PathWords(0);
-  int s = static_cast<int>(gArtScale);
-  std::vector<int16_t> expected = {W(5 * s),   W(6 * s),   W(6.5 * s), W(6 * s), W(6.5 * s),
-                                   W(4.5 * s), W(5 * s),   W(4.5 * s), W(5 * s), W(6 * s)};
-  EXPECT_EQ(w, expected);
-  DeleteAllPaths();
-  EndConversion();
+  // Outlining: the object's pixels, as a square of whole pixels (a single
+  // pixel, and a two-pixel domino).
+  struct Case {
+    std::vector<std::array<int, 2>> pixels;
+    double left, top, right, bottom;
+  } cases[] = {{{{5, 6}}, 5, 6, 6, 7}, {{{5, 6}, {6, 6}}, 5, 6, 7, 7}};
+  for (const Case& c : cases) {
+    MakeBitmapImage(32, 16);
+    for (const auto& p : c.pixels) SetWorkPixel(p[0], p[1]);
+    BeginConversion();
+    FitFirst();
+    ASSERT_EQ(gPathCount, 1);
+    int s = static_cast<int>(gArtScale);
+    std::vector<int16_t> expected = {W(c.left * s),  W(c.top * s),    W(c.right * s), W(c.top * s),
+                                     W(c.right * s), W(c.bottom * s), W(c.left * s),  W(c.bottom * s),
+                                     W(c.left * s),  W(c.top * s)};
+    EXPECT_EQ(PathWords(0), expected) << c.pixels.size() << " pixels";
+    DeleteAllPaths();
+    EndConversion();
+  }
 
-  // Centerlining: a short stroke moved half a pixel right.
+  // Centerlining: a short stroke from the pixel's centre, half a pixel right.
   MakeBitmapImage(32, 16);
+  int s = static_cast<int>(gArtScale);
   SetWorkPixel(5, 6);
   BeginConversion();
   tracingMode = 1;
   FitFirst();
   ASSERT_EQ(gPathCount, 1);
-  expected = {W(5 * s), W(6 * s), W(5.5 * s), W(6 * s)};
+  std::vector<int16_t> expected = {W(5.5 * s), W(6.5 * s), W(6 * s), W(6.5 * s)};
   EXPECT_EQ(PathWords(0), expected);
   EXPECT_TRUE(gPaths[0].pathFlags & PathFlag::openPath);
   DeleteAllPaths();
@@ -297,25 +348,26 @@ TEST_F(FitterTest, TinyObjects) {
 
 TEST_F(FitterTest, OnePixelLineKeepsAWidthOfOnePixel) {
   // The outline of a one-pixel line runs out and straight back (an interior
-  // angle of 0 at the far end): the way out is moved one pixel across.
+  // angle of 0 at both ends): the two sides lie on the line's pixel edges and
+  // a cap closes them on the end pixels' outer edges.
   MakeBitmapImage(64, 40);
   FillRect(5, 10, 21, 11);
   BeginConversion();
   FitFirst();
   ASSERT_EQ(gPathCount, 1);
   int s = static_cast<int>(gArtScale);
-  std::vector<int16_t> expected = {W(5 * s), W(10 * s), W(5 * s), W(9 * s),  W(20 * s),
-                                   W(9 * s), W(20 * s), W(10 * s), W(5 * s), W(10 * s)};
+  std::vector<int16_t> expected = {W(5 * s),  W(10 * s), W(21 * s), W(10 * s), W(21 * s),
+                                   W(11 * s), W(5 * s),  W(11 * s), W(5 * s),  W(10 * s)};
   EXPECT_EQ(PathWords(0), expected);
 }
 
 TEST_F(FitterTest, CenterlinedStrokesAreDrawnOnceNotThereAndBack) {
   struct Case {
     std::vector<std::array<int, 4>> rects;
-    std::vector<std::pair<double, double>> anchors;
+    std::vector<std::pair<double, double>> anchors;  // on the skeleton pixels' centres
   } cases[] = {
-      {{{10, 20, 100, 21}}, {{10, 20}, {99, 20}}},
-      {{{10, 20, 100, 21}, {99, 21, 100, 70}}, {{10, 20}, {99, 20}, {99, 69}}},
+      {{{10, 20, 100, 21}}, {{10.5, 20.5}, {99.5, 20.5}}},
+      {{{10, 20, 100, 21}, {99, 21, 100, 70}}, {{10.5, 20.5}, {99.5, 20.5}, {99.5, 69.5}}},
   };
   for (const Case& c : cases) {
     MakeBitmapImage(120, 80);
@@ -360,6 +412,77 @@ TEST_F(FitterTest, CenterlineStrokeWeightFollowsTheThicknessInTheTemplate) {
   }
   EXPECT_GT(weights[0], 0);
   EXPECT_GT(weights[1], weights[0] + 5);
+}
+
+// The art covers the ink: shapes traced and rasterized back (pixel centres,
+// holes painted white) give exactly their pixels when their edges are
+// horizontal and vertical. Elsewhere they differ only in pixels on the ink's
+// edge (an outline within half a pixel of the pixels' edges can flip no
+// other pixel), and the art's area (holes taken off) is the ink's within half
+// a pixel per edge pixel.
+TEST_F(FitterTest, TracedShapesCoverTheirInk) {
+  auto square = [] { FillRect(10, 10, 40, 40); };
+  auto squareRing = [] {
+    FillRect(10, 10, 50, 40);
+    for (int y = 18; y < 30; ++y)
+      for (int x = 20; x < 41; ++x) SetWorkPixel(x, y, 0);
+  };
+  auto hLine = [] { FillRect(5, 10, 45, 11); };
+  auto vLine = [] { FillRect(20, 4, 21, 40); };
+  auto letterL = [] {
+    FillRect(12, 8, 16, 40);
+    FillRect(12, 36, 34, 40);
+  };
+  auto triangle = [] {
+    for (int y = 0; y < 30; ++y)
+      for (int x = 0; x <= y; ++x) SetWorkPixel(10 + x, 8 + y);
+  };
+  auto ring = [] {
+    DrawDisc(30, 25, 18);
+    DrawDisc(30, 25, 9, 0);
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> draw;
+    bool axisAligned;
+  } cases[] = {{"square", square, true},     {"square ring", squareRing, true}, {"one-pixel line", hLine, true},
+               {"one-pixel column", vLine, true}, {"letter L", letterL, true},
+               {"45-degree triangle", triangle, false}, {"ring", ring, false}};
+  for (const Case& c : cases) {
+    MakeBitmapImage(64, 48);
+    c.draw();
+    const int w = gImage->width, h = gImage->height;
+    std::vector<uint8_t> input(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) input[static_cast<size_t>(y) * w + x] = static_cast<uint8_t>(GetPixel(gWorkBits, x, y));
+    BeginConversion();
+    OutlineAll();
+    std::vector<uint8_t> out = RasterizePaths(w, h);
+    auto ink = [&](int x, int y) { return x < 0 || y < 0 || x >= w || y >= h ? 0 : input[static_cast<size_t>(y) * w + x]; };
+    int differ = 0, inner = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        if (out[static_cast<size_t>(y) * w + x] == ink(x, y)) continue;
+        ++differ;
+        int v = ink(x, y);
+        if (ink(x - 1, y) == v && ink(x + 1, y) == v && ink(x, y - 1) == v && ink(x, y + 1) == v) ++inner;
+      }
+    int black = 0, edge = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        if (!ink(x, y)) continue;
+        ++black;
+        if (!ink(x - 1, y) || !ink(x + 1, y) || !ink(x, y - 1) || !ink(x, y + 1)) ++edge;
+      }
+    if (c.axisAligned) {
+      EXPECT_EQ(differ, 0) << c.name;
+    } else {
+      EXPECT_EQ(inner, 0) << c.name << ": a pixel off the ink's edge";
+    }
+    EXPECT_NEAR(PathsArea(), black, c.axisAligned ? 1e-9 : edge / 2.0) << c.name;
+    DeleteAllPaths();
+    EndConversion();
+  }
 }
 
 // Every pixel where the filled paths differ from the input lies within two

@@ -1,6 +1,8 @@
 // Line recognition: the resolution-derived parameters, the scans and their
 // records, joining, rectangles, output with end snapping, and the snapping
 // of centerline ends.
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -27,14 +29,37 @@ class LineRecTest : public TessTest {
   std::vector<LineRecord> H() const { return {horzLines, horzLines + horzLineCount}; }
   std::vector<LineRecord> V() const { return {vertLines, vertLines + vertLineCount}; }
   // The anchors of path i in pixels.
-  std::vector<std::pair<int, int>> Anchors(int i) const {
+  std::vector<std::pair<double, double>> Anchors(int i) const {
     const PathRecord& r = gPaths[i];
     const int16_t* w = static_cast<const int16_t*>(MemLock(r.points));
-    std::vector<std::pair<int, int>> v;
+    std::vector<std::pair<double, double>> v;
     for (int k = 0; k + 1 < r.pointCount; k += 2)
-      v.push_back({(w[k] & 0x7FFF) / static_cast<int>(gArtScale), (w[k + 1] & 0x7FFF) / static_cast<int>(gArtScale)});
+      v.push_back({(w[k] & 0x7FFF) / gArtScale, (w[k + 1] & 0x7FFF) / gArtScale});
     MemUnlock(r.points);
     return v;
+  }
+  // The pixels (by their centres) that the stroked paths cover, every path
+  // `width` pixels wide with square caps: each segment of these horizontal
+  // and vertical paths covers its box grown by half the width.
+  std::vector<uint8_t> Strokes(double width) const {
+    std::vector<uint8_t> out(static_cast<size_t>(gImage->width) * gImage->height, 0);
+    for (int i = 0; i < gPathCount; ++i) {
+      auto a = Anchors(i);
+      for (size_t k = 0; k + 1 < a.size(); ++k) {
+        double x0 = std::min(a[k].first, a[k + 1].first) - width / 2, x1 = std::max(a[k].first, a[k + 1].first) + width / 2;
+        double y0 = std::min(a[k].second, a[k + 1].second) - width / 2, y1 = std::max(a[k].second, a[k + 1].second) + width / 2;
+        for (int y = 0; y < gImage->height; ++y)
+          for (int x = 0; x < gImage->width; ++x)
+            if (x + 0.5 > x0 && x + 0.5 < x1 && y + 0.5 > y0 && y + 0.5 < y1) out[static_cast<size_t>(y) * gImage->width + x] = 1;
+      }
+    }
+    return out;
+  }
+  std::vector<uint8_t> Ink() const {
+    std::vector<uint8_t> out(static_cast<size_t>(gImage->width) * gImage->height, 0);
+    for (int y = 0; y < gImage->height; ++y)
+      for (int x = 0; x < gImage->width; ++x) out[static_cast<size_t>(y) * gImage->width + x] = static_cast<uint8_t>(WorkPixel(x, y));
+    return out;
   }
   // A box outline with sides `w` thick (the left side `left` thick).
   void Box(int x0, int y0, int x1, int y1, int w, int left) {
@@ -78,6 +103,36 @@ TEST_F(LineRecTest, ThreePixelStrokeGivesOneRecord) {
   EXPECT_EQ(H()[0].start, 51);
   EXPECT_EQ(H()[0].end, 249);
   EXPECT_TRUE(V().empty());
+}
+
+TEST_F(LineRecTest, WrittenLinesAndRectanglesCoverTheirPixels) {
+  // Odd and even widths, found by the row scan and the column scan, two
+  // lines above each other (farther apart than near parallels, which are
+  // moved apart on purpose), and a box.
+  struct Case {
+    int width;
+    std::vector<std::array<int, 4>> rects;  // filled x0, y0, x1, y1 (exclusive)
+    bool box;
+  } cases[] = {
+      {3, {{50, 40, 250, 43}}, false},
+      {4, {{50, 40, 250, 44}}, false},
+      {5, {{300, 20, 305, 280}}, false},
+      {6, {{300, 20, 306, 280}}, false},
+      {3, {{50, 40, 250, 43}, {60, 50, 240, 53}}, false},
+      {3, {}, true},
+  };
+  for (const Case& c : cases) {
+    DeleteAllPaths();
+    ReleaseLineBuffers();
+    MakeBitmapImage(400, 300);
+    for (const auto& r : c.rects) FillRect(r[0], r[1], r[2], r[3]);
+    if (c.box) Box(50, 40, 350, 240, 3, 3);
+    gConvSettings->methodFlags = Method::lineRecognition;
+    RecognizeLines();
+    OutputLines();
+    ASSERT_GT(gPathCount, 0) << c.width;
+    EXPECT_TRUE(Strokes(c.width) == Ink()) << "width " << c.width << ", " << c.rects.size() << " lines";
+  }
 }
 
 TEST_F(LineRecTest, VerticalStrokeAndThickBlob) {
@@ -124,7 +179,9 @@ TEST_F(LineRecTest, BoxOfEqualLinesBecomesOneRectanglePath) {
   OutputLines();
   ASSERT_EQ(gPathCount, 1);
   auto a = Anchors(0);
-  std::vector<std::pair<int, int>> expected = {{51, 41}, {348, 41}, {348, 238}, {51, 238}, {51, 41}};
+  // On the sides' centre lines: the 3-pixel sides cover x 50..349, y 40..239.
+  std::vector<std::pair<double, double>> expected = {
+      {51.5, 41.5}, {348.5, 41.5}, {348.5, 238.5}, {51.5, 238.5}, {51.5, 41.5}};
   EXPECT_EQ(a, expected);
   EXPECT_FALSE(gPaths[0].pathFlags & PathFlag::openPath);
   EXPECT_EQ(gPaths[0].fillKind, kPaintNone);
@@ -169,8 +226,8 @@ TEST_F(LineRecTest, LineEndsSnapToPerpendicularLines) {
   ASSERT_EQ(gPathCount, 2);
   auto h = Anchors(0);
   ASSERT_EQ(h.size(), 2u);
-  EXPECT_EQ(h[0], std::make_pair(51, 101));  // moved from 42 onto the vertical line
-  EXPECT_EQ(h[1].first, 358);
+  EXPECT_EQ(h[0], std::make_pair(52.0, 102.0));  // moved from 42 onto the vertical line's centre
+  EXPECT_EQ(h[1].first, 358);  // the square cap reaches the ink's end at 360
 }
 
 TEST_F(LineRecTest, CollinearPiecesAreJoined) {
@@ -183,7 +240,7 @@ TEST_F(LineRecTest, CollinearPiecesAreJoined) {
   RecognizeLines();
   OutputLines();
   ASSERT_EQ(gPathCount, 3);
-  EXPECT_EQ(Anchors(0), (std::vector<std::pair<int, int>>{{21, 51}, {299, 51}}));
+  EXPECT_EQ(Anchors(0), (std::vector<std::pair<double, double>>{{21.5, 51.5}, {298.5, 51.5}}));
 }
 
 TEST_F(LineRecTest, CenterlineEndsSnapOntoConnectedLines) {
@@ -305,8 +362,8 @@ TEST_F(LineRecTest, LineWhoseEndsSnapOntoOneLineIsNotWritten) {
   // The first horizontal line collapsed onto the vertical one; the second
   // starts on it.
   ASSERT_EQ(gPathCount, 2);
-  EXPECT_EQ(Anchors(0), (std::vector<std::pair<int, int>>{{101, 200}, {180, 200}}));
-  EXPECT_EQ(Anchors(1), (std::vector<std::pair<int, int>>{{101, 20}, {101, 280}}));
+  EXPECT_EQ(Anchors(0), (std::vector<std::pair<double, double>>{{102, 200.5}, {179.5, 200.5}}));
+  EXPECT_EQ(Anchors(1), (std::vector<std::pair<double, double>>{{102, 20}, {102, 280}}));
 }
 
 }  // namespace
