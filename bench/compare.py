@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Traces a set of one-bit images with tessary-cli and with potrace, side by
-side, and prints for each image the wall-time ratio, the peak memory of both,
-the number of segments of both, and the fidelity of both: each EPS rendered
+"""Traces a set of one-bit images with tessary-cli (with its default settings
+and with Refine curves) and with potrace, side by side, and prints for each
+image the wall-time ratios, the peak memory of both, the number of segments
+of both, and the fidelity of all three: each EPS rendered
 by Ghostscript at the image's own size (anti-aliased, cut at 50 %) and
 compared with the input, as XOR pixels / black pixels of the input.
 
@@ -135,8 +136,9 @@ def main():
 
     work = args.keep or tempfile.mkdtemp(prefix="tess-bench-")
     os.makedirs(work, exist_ok=True)
-    header = ("image", "pixels", "black%", "time ours s", "time potrace s", "ratio", "peak ours MiB",
-              "peak potrace MiB", "segs ours", "segs potrace", "xor ours", "xor potrace")
+    header = ("image", "pixels", "black%", "time ours s", "time refined s", "time potrace s", "ratio",
+              "ratio refined", "peak ours MiB", "peak potrace MiB", "segs ours", "segs potrace", "xor ours",
+              "xor refined", "xor potrace")
     print("| " + " | ".join(header) + " |")
     print("|" + "---|" * len(header))
     try:
@@ -147,18 +149,25 @@ def main():
             ink = sum(bin(b).count("1") for r in rows for b in r)
             tif = to_tiff(pbm, dpi, work)
             ours = os.path.join(work, name + ".ours.eps")
+            refined = os.path.join(work, name + ".refined.eps")
             theirs = os.path.join(work, name + ".potrace.eps")
             runs = [measured([args.cli, "-q", tif, "-o", ours], work) for _ in range(args.repeat)]
             t_ours, m_ours, rc = min(runs)
+            runs = [measured([args.cli, "-q", "--refine-curves", tif, "-o", refined], work) for _ in range(args.repeat)]
+            t_ref, _, rc_ref = min(runs)
             runs = [measured(["potrace", "-e", "-c", "-o", theirs, pbm], work) for _ in range(args.repeat)]
             t_pot, m_pot, rc_pot = min(runs)
             ok = rc == 0 and os.path.exists(ours)
+            ok_ref = rc_ref == 0 and os.path.exists(refined)
             cells = [name, "%dx%d" % (w, h), "%.1f" % (100.0 * ink / (w * h)),
-                     "%.3f" % t_ours if ok else "failed (%d)" % rc, "%.3f" % t_pot,
+                     "%.3f" % t_ours if ok else "failed (%d)" % rc,
+                     "%.3f" % t_ref if ok_ref else "failed (%d)" % rc_ref, "%.3f" % t_pot,
                      "%.2f" % (t_ours / t_pot) if ok and t_pot > 0 else "-",
+                     "%.2f" % (t_ref / t_pot) if ok_ref and t_pot > 0 else "-",
                      "%.1f" % (m_ours / 1024) if ok else "-", "%.1f" % (m_pot / 1024),
                      str(our_segments(ours)) if ok else "-", str(potrace_segments(pbm, work)),
                      "%.4f" % fidelity(pbm, ours, dpi, work) if ok else "-",
+                     "%.4f" % fidelity(pbm, refined, dpi, work) if ok_ref else "-",
                      "%.4f" % fidelity(pbm, theirs, 72, work) if rc_pot == 0 else "-"]
             print("| " + " | ".join(cells) + " |", flush=True)
     finally:

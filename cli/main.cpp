@@ -59,6 +59,7 @@ const char kUsage[] =
     "      --white-lines         trace white lines on black (centerline)\n"
     "      --reverse             reverse the image (trace white shapes)\n"
     "      --separate-shapes     shapes share their boundaries\n"
+    "      --refine-curves       fit each curve's control points to the traced pixels\n"
     "      --settings FILE       a settings presets file (TS.SET layout)\n"
     "      --preset NAME         the preset of --settings to start from (default: Defaults)\n"
     "      --downsample          halve gray and color images (2:1) before converting\n"
@@ -267,6 +268,7 @@ int ConversionOption(const std::string& arg, const char* value, bool* usedValue)
       {"--reverse", &s->methodFlags, Method::reverseImage, true},
       {"--white-lines", &s->optionFlags, Option::whiteLines, true},
       {"--separate-shapes", &s->optionFlags, Option::separateShapes, true},
+      {"--refine-curves", &s->fitFlags, FitOption::refineCurves, true},
   };
   for (const Flag& f : flags) {
     if (arg != f.name) continue;

@@ -64,6 +64,10 @@ struct Fit {
   // is the first again, and a rotation appends copies); 0 for an open one.
   int32_t period;
   std::vector<EdgeLine> lines;  // art lines of the outline's edges
+  bool refine;                  // Refine curves
+  std::vector<Pt> chain;        // the chain pixels of the curve being refined
+  std::vector<double> param;    // and their curve parameters
+  std::vector<Pt> moved;        // work space of the refinement
 };
 
 Fit gFit;
@@ -312,6 +316,127 @@ bool BandTest(const Pt p[4], double length, int32_t i, int32_t b) {
   return unmet == 0;
 }
 
+// --- Refine curves ------------------------------------------------------------------
+//
+// With Refine curves on, a curve the span search has chosen gets its two
+// control points fitted to the chain pixels it covers: its anchors and the
+// directions in which it leaves and reaches them stay (so smooth joins stay
+// smooth and corners stay corners), and the two handle lengths are chosen by
+// least squares over the chain pixels, parameterized by their length along
+// the chain and then moved to their nearest curve points. The fit is made in
+// art geometry, against the chain pixels moved onto the ink's edge as the
+// outline's lines are. The refined curve is kept when its handles point
+// forward and it passes the band test; otherwise the curve stays as it was.
+
+// Least-squares fits, with the parameters moved to the nearest curve points
+// between them.
+constexpr int kRefineRounds = 2;
+
+// Moves each parameter to the nearest curve point by one Newton step.
+void Reparameterize(const Pt p[4]) {
+  for (size_t k = 0; k < gFit.chain.size(); ++k) {
+    double t = gFit.param[k], s = 1 - t;
+    Pt b = Bezier(p, t);
+    Pt d1{3 * (s * s * (p[1].x - p[0].x) + 2 * s * t * (p[2].x - p[1].x) + t * t * (p[3].x - p[2].x)),
+          3 * (s * s * (p[1].y - p[0].y) + 2 * s * t * (p[2].y - p[1].y) + t * t * (p[3].y - p[2].y))};
+    Pt d2{6 * (s * (p[2].x - 2 * p[1].x + p[0].x) + t * (p[3].x - 2 * p[2].x + p[1].x)),
+          6 * (s * (p[2].y - 2 * p[1].y + p[0].y) + t * (p[3].y - 2 * p[2].y + p[1].y))};
+    Pt r = Minus(b, gFit.chain[k]);
+    double den = Dot(d1, d1) + Dot(r, d2);
+    if (den <= 0) continue;
+    gFit.param[k] = std::clamp(t - Dot(r, d1) / den, 0.0, 1.0);
+  }
+}
+
+// The refined curve of the span from vertex i over `a` edges into `curve`
+// (the span search's curve on entry); `length` is the chain's length as the
+// band test measures it.
+void RefineCurve(int32_t i, int32_t a, Pt curve[4], double length) {
+  // The curve as it will be drawn: its anchors and control points moved
+  // into art geometry like the emitted ones.
+  Shift from = VertexShift(i), to = VertexShift(i + a);
+  Pt art[4] = {Plus(curve[0], from.out), Plus(curve[1], from.out), Plus(curve[2], to.in), Plus(curve[3], to.in)};
+  Pt t0 = Minus(art[1], art[0]), t3 = Minus(art[2], art[3]);
+  double l0 = std::sqrt(Dot(t0, t0)), l3 = std::sqrt(Dot(t3, t3));
+  if (l0 == 0 || l3 == 0) return;
+  t0 = {t0.x / l0, t0.y / l0};
+  t3 = {t3.x / l3, t3.y / l3};
+  // The chain pixels from vertex i to vertex i + a, at their length along
+  // the chain, moved onto the ink's edge as the outline's lines are: half a
+  // pixel outward (along the larger component of the chain's normal there)
+  // from their centres.
+  gFit.chain.clear();
+  gFit.param.clear();
+  VertexRecord v = GetVertex(i);
+  int32_t x = v.x, y = v.y;
+  double along = 0;
+  int32_t o0 = FullOffset(i), o1 = FullOffset(i + a);
+  for (int32_t o = o0; o < o1; ++o) {
+    uint8_t c = ChainByte(o);
+    if (c > 7) continue;
+    x += kStepX[c];
+    y += kStepY[c];
+    along += (c & 1) ? 1 : std::sqrt(2.0);
+    gFit.chain.push_back({static_cast<double>(x), static_cast<double>(y)});
+    gFit.param.push_back(along);
+  }
+  size_t n = gFit.chain.size();
+  if (n < 4 || along <= 0) return;
+  for (double& t : gFit.param) t /= along;
+  if (tracingMode == 0) {
+    // Each pixel's direction is read from the pixels two before and two
+    // after it.
+    std::vector<Pt>& moved = gFit.moved;
+    moved.resize(n);
+    for (size_t k = 0; k < n; ++k) {
+      const Pt& before = gFit.chain[k >= 2 ? k - 2 : 0];
+      const Pt& after = gFit.chain[k + 2 < n ? k + 2 : n - 1];
+      Pt d = Minus(after, before);
+      Pt sh = (d.x == 0 && d.y == 0) ? Pt{0, 0} : EdgeShift(d);
+      moved[k] = {gFit.chain[k].x + 0.5 + sh.x, gFit.chain[k].y + 0.5 + sh.y};
+    }
+    gFit.chain.swap(moved);
+  } else {
+    for (Pt& q : gFit.chain) q = {q.x + 0.5, q.y + 0.5};
+  }
+
+  Pt p[4] = {art[0], art[1], art[2], art[3]};
+  bool fitted = false;
+  for (int round = 0; round < kRefineRounds; ++round) {
+    if (round > 0) Reparameterize(p);
+    // B(t) = base(t) + alpha * t0 * b1(t) + beta * t3 * b2(t): the normal
+    // equations of alpha and beta. The curve as it was is one of these, so
+    // the solution fits the pixels at least as well.
+    double c11 = 0, c12 = 0, c22 = 0, x1 = 0, x2 = 0;
+    for (size_t k = 0; k < n; ++k) {
+      double t = gFit.param[k], s = 1 - t;
+      double b0 = s * s * s, b1 = 3 * t * s * s, b2 = 3 * t * t * s, b3 = t * t * t;
+      Pt g1{t0.x * b1, t0.y * b1}, g2{t3.x * b2, t3.y * b2};
+      Pt rest{gFit.chain[k].x - (p[0].x * (b0 + b1) + p[3].x * (b2 + b3)),
+              gFit.chain[k].y - (p[0].y * (b0 + b1) + p[3].y * (b2 + b3))};
+      c11 += Dot(g1, g1);
+      c12 += Dot(g1, g2);
+      c22 += Dot(g2, g2);
+      x1 += Dot(g1, rest);
+      x2 += Dot(g2, rest);
+    }
+    double det = c11 * c22 - c12 * c12;
+    if (std::fabs(det) < 1e-12) break;
+    double alpha = (x1 * c22 - x2 * c12) / det, beta = (c11 * x2 - c12 * x1) / det;
+    // Handles pointing backwards would turn the curve into a loop.
+    if (alpha <= 0 || beta <= 0) break;
+    p[1] = {p[0].x + alpha * t0.x, p[0].y + alpha * t0.y};
+    p[2] = {p[3].x + beta * t3.x, p[3].y + beta * t3.y};
+    fitted = true;
+  }
+  if (!fitted) return;
+  // Back to the fitter's coordinates, where the band test samples the mask.
+  Pt refined[4] = {curve[0], Minus(p[1], from.out), Minus(p[2], to.in), curve[3]};
+  if (!BandTest(refined, length, i, a)) return;
+  curve[1] = refined[1];
+  curve[2] = refined[2];
+}
+
 // --- Self-approach rule ----------------------------------------------------------
 
 // Whether the edge from vertex a to a + 1 runs back over the part of the
@@ -538,7 +663,7 @@ void EmitLine(int32_t u, int lineType) {
 }
 
 // The span search from vertex i: the accepted span (in edges) and its curve.
-int32_t SearchSpan(int32_t i, int lineType, Pt curve[4], Pt* q1Out, Pt* q2Out) {
+int32_t SearchSpan(int32_t i, int lineType, Pt curve[4], Pt* q1Out, Pt* q2Out, double* lengthOut) {
   int32_t a = lineType == 1 ? 0 : 1;
   int32_t b = a + 1;
   Pt p[4];
@@ -587,6 +712,7 @@ int32_t SearchSpan(int32_t i, int lineType, Pt curve[4], Pt* q1Out, Pt* q2Out) {
     for (int k = 0; k < 4; ++k) curve[k] = p[k];
     *q1Out = q1;
     *q2Out = q2;
+    *lengthOut = length;
     ++b;
   }
   return a;
@@ -677,6 +803,7 @@ void FitObject() {
   gFit.rotK = 0;
   gFit.emitted = false;
   gFit.uniform = (s->methodFlags & Method::uniformWeight) != 0;
+  gFit.refine = (s->fitFlags & FitOption::refineCurves) != 0;
   gFit.weightSum = 0;
   gFit.weightCount = 0;
   gFit.cacheIndex = 0;
@@ -723,7 +850,8 @@ void FitObject() {
       break;
     }
     Pt curve[4] = {}, q1{0, 0}, q2{0, 0};
-    int32_t a = SearchSpan(i, lineType, curve, &q1, &q2);
+    double length = 0;
+    int32_t a = SearchSpan(i, lineType, curve, &q1, &q2, &length);
     bool isCurve = lineType == 1 ? a > 0 : a > 1;
     if (isCurve) {
       VertexRecord first = GetVertex(i), last = GetVertex(i + a);
@@ -740,6 +868,7 @@ void FitObject() {
         }
         Rotate(1);
       }
+      if (gFit.refine) RefineCurve(i, a, curve, length);
       EmitCurve(i, a, curve[1], curve[2], q1, q2);
       i += a;
       continue;

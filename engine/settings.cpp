@@ -27,6 +27,7 @@ void SetToleranceDefault(ConversionSettings* s) { s->tolerance = 30; }
 void SetCurveDefaults(ConversionSettings* s) {
   s->straightToCurved = 30;
   s->lineType = 0;
+  s->fitFlags = static_cast<uint8_t>(s->fitFlags & ~FitOption::refineCurves);
 }
 
 void SetColorDefaults(ConversionSettings* s) {

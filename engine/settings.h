@@ -11,7 +11,8 @@ struct ConversionSettings {
   uint8_t methodFlags;
   uint8_t optionFlags;
   uint8_t colorFlags;
-  uint8_t reserved[5];
+  uint8_t fitFlags;          // FitOption bits; the first of the five bytes once reserved
+  uint8_t reserved[4];
   int16_t lineType;          // 0 curved and straight, 1 curved only, 2 straight only
   int32_t noiseSuppression;  // pixels x 100, 100..8000
   int32_t lineThinning;      // steps x 100, 0..2000
@@ -31,6 +32,7 @@ static_assert(sizeof(ConversionSettings) == 68);
 static_assert(offsetof(ConversionSettings, methodFlags) == 32);
 static_assert(offsetof(ConversionSettings, optionFlags) == 33);
 static_assert(offsetof(ConversionSettings, colorFlags) == 34);
+static_assert(offsetof(ConversionSettings, fitFlags) == 35);
 static_assert(offsetof(ConversionSettings, lineType) == 40);
 static_assert(offsetof(ConversionSettings, noiseSuppression) == 42);
 static_assert(offsetof(ConversionSettings, lineThinning) == 46);
@@ -73,6 +75,17 @@ namespace ColorOption {
 inline constexpr uint8_t generateTints = 0x01;
 inline constexpr uint8_t averagingOff = 0x02;
 }  // namespace ColorOption
+
+// fitFlags. Files and presets written before the option existed hold 0 in
+// this byte (it was reserved, written as 0 and kept as read), so they keep
+// their meaning: the option is off.
+namespace FitOption {
+// Refine curves: after the fitter has chosen a curve, its two control points
+// are fitted to the chain pixels it covers by least squares (same segments,
+// same anchors, same tangent directions), kept only when the refined curve
+// passes the band test.
+inline constexpr uint8_t refineCurves = 0x01;
+}  // namespace FitOption
 
 extern ConversionSettings* gConvSettings;      // committed, read by every conversion
 extern ConversionSettings* gConvSettingsEdit;  // the dialogs' working copy

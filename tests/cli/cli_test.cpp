@@ -184,7 +184,7 @@ TEST_F(CliTest, BadUsageExitsWithTwo) {
   CliRun help = Cli({"--help"});
   EXPECT_EQ(help.status, 0);
   for (const char* word : {"--output-dir", "--replace", "--method", "--settings", "--preset", "--save-image",
-                           "--downsample", "--quiet", "eps-color", "Exit status"})
+                           "--downsample", "--refine-curves", "--quiet", "eps-color", "Exit status"})
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
 }
 
@@ -341,6 +341,13 @@ TEST_F(CliTest, SettingsReachTheConversion) {
   Bitmap want = ReadPnm(ReadFileBytes(Data("drawing.pbm")));
   EXPECT_LT(Mismatch(PathIn("mixed.eps"), want, 400, 267), 0.15);
   EXPECT_GT(Mismatch(PathIn("reverse.eps"), want, 400, 267), 0.5);
+  // Refine curves keeps the segments and moves control points.
+  r = Cli({"-q", "--refine-curves", Data("drawing.tif"), "-o", "refined.eps"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string refined = ReadFileBytes(PathIn("refined.eps")), mixed = ReadFileBytes(PathIn("mixed.eps"));
+  EXPECT_EQ(curves(refined), curves(mixed));
+  EXPECT_NE(refined.substr(refined.find("%%EndSetup")), mixed.substr(mixed.find("%%EndSetup")));
+  EXPECT_LT(Mismatch(PathIn("refined.eps"), want, 400, 267), 0.15);
 }
 
 TEST_F(CliTest, AnOutputNeverReplacesAnInput) {

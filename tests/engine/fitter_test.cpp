@@ -485,6 +485,88 @@ TEST_F(FitterTest, TracedShapesCoverTheirInk) {
   }
 }
 
+// Refine curves: the same segments through the same anchors, leaving and
+// reaching them in the same directions (smooth joins stay smooth); only the
+// handle lengths change, and the curves follow the ink more closely.
+TEST_F(FitterTest, RefinedCurvesKeepSegmentsAnchorsAndTangentsAndFollowTheInk) {
+  auto ellipse = [] {
+    for (int y = 0; y < 100; ++y)
+      for (int x = 0; x < 160; ++x) {
+        double dx = (x - 80) / 70.0, dy = (y - 50) / 38.0;
+        if (dx * dx + dy * dy <= 1) SetWorkPixel(x, y);
+      }
+  };
+  auto ring = [] {
+    DrawDisc(70, 50, 45);
+    DrawDisc(75, 50, 22, 0);
+  };
+  auto blob = [] {  // a disc with a square bite: corners between curves
+    DrawDisc(70, 50, 40);
+    FillRect(70, 10, 115, 50);
+  };
+  const std::function<void()> shapes[] = {ellipse, ring, blob};
+  int improved = 0;
+  for (const auto& draw : shapes) {
+    std::vector<int16_t> words[2];
+    int differ[2];
+    for (int refine = 0; refine < 2; ++refine) {
+      MakeBitmapImage(160, 100);
+      draw();
+      std::vector<uint8_t> input(160 * 100);
+      for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 160; ++x) input[y * 160 + x] = static_cast<uint8_t>(GetPixel(gWorkBits, x, y));
+      BeginConversion();
+      gConvSettings->fitFlags = refine ? FitOption::refineCurves : 0;
+      OutlineAll();
+      ASSERT_GE(gPathCount, 1);
+      for (int p = 0; p < gPathCount; ++p) {
+        std::vector<int16_t> w = PathWords(p);
+        words[refine].insert(words[refine].end(), w.begin(), w.end());
+        words[refine].push_back(-1);
+      }
+      std::vector<uint8_t> out = RasterizePaths(160, 100);
+      differ[refine] = 0;
+      for (size_t k = 0; k < out.size(); ++k) differ[refine] += out[k] != input[k];
+      DeleteAllPaths();
+      EndConversion();
+    }
+    gConvSettings->fitFlags = 0;
+    ASSERT_EQ(words[0].size(), words[1].size()) << "the same segments";
+    bool changed = false;
+    for (size_t k = 0; k < words[0].size();) {
+      if (words[0][k] == -1) {
+        ++k;
+        continue;
+      }
+      // An anchor (x, y), followed by four control words when a curve leaves it.
+      EXPECT_EQ(words[1][k], words[0][k]);
+      EXPECT_EQ(words[1][k + 1], words[0][k + 1]);
+      bool curve = words[0][k] & 0x8000;
+      if (!curve || k + 7 >= words[0].size()) {
+        k += 2;
+        continue;
+      }
+      double ax = words[0][k] & 0x7FFF, ay = words[0][k + 1] & 0x7FFF;
+      double bx = words[0][k + 6] & 0x7FFF, by = words[0][k + 7] & 0x7FFF;
+      for (int c = 0; c < 2; ++c) {
+        double ox = c == 0 ? ax : bx, oy = c == 0 ? ay : by;
+        double u0 = words[0][k + 2 + 2 * c] - ox, v0 = words[0][k + 3 + 2 * c] - oy;
+        double u1 = words[1][k + 2 + 2 * c] - ox, v1 = words[1][k + 3 + 2 * c] - oy;
+        changed = changed || u0 != u1 || v0 != v1;
+        // The same direction, within the rounding of the control words.
+        double cross = u0 * v1 - v0 * u1, len = std::hypot(u0, v0) * std::hypot(u1, v1);
+        EXPECT_LE(std::fabs(cross), 2.0 * (std::hypot(u0, v0) + std::hypot(u1, v1)) + 1e-9 * len);
+        EXPECT_GT(u0 * u1 + v0 * v1, 0) << "a handle turned round";
+      }
+      k += 6;
+    }
+    EXPECT_TRUE(changed);
+    EXPECT_LE(differ[1], differ[0]);
+    improved += differ[1] < differ[0];
+  }
+  EXPECT_GE(improved, 2);
+}
+
 // Every pixel where the filled paths differ from the input lies within two
 // pixels of an edge of the input.
 TEST_F(FitterTest, FilledPathsReproduceTheShapes) {

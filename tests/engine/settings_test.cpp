@@ -18,6 +18,7 @@ TEST_F(SettingsTest, BuiltInDefaults) {
   EXPECT_EQ(s.methodFlags, 0x48);
   EXPECT_EQ(s.optionFlags, 0);
   EXPECT_EQ(s.colorFlags, 0);
+  EXPECT_EQ(s.fitFlags, 0) << "Refine curves is off";
   EXPECT_EQ(+s.lineType, 0);
   EXPECT_EQ(+s.noiseSuppression, 800);
   EXPECT_EQ(+s.lineThinning, 300);
@@ -45,6 +46,18 @@ TEST_F(SettingsTest, MethodGroupLeavesTheColorGroupAlone) {
   EXPECT_EQ(s.optionFlags, Option::posterize);
   EXPECT_EQ(s.maxColors, 99);
   EXPECT_EQ(+s.tolerance, 45) << "the tolerance is a group of its own";
+}
+
+TEST_F(SettingsTest, CurveGroupTurnsRefineCurvesOff) {
+  ConversionSettings s;
+  SetBuiltInDefaults(&s);
+  s.fitFlags = FitOption::refineCurves | 0x80;  // a bit of a later option stays
+  s.lineType = 2;
+  s.straightToCurved = 45;
+  SetCurveDefaults(&s);
+  EXPECT_EQ(s.fitFlags, 0x80);
+  EXPECT_EQ(+s.lineType, 0);
+  EXPECT_EQ(+s.straightToCurved, 30);
 }
 
 TEST_F(SettingsTest, DerivedValues) {

@@ -118,6 +118,7 @@ TEST_F(PrefsTest, BothFilesRoundTripByteExactly) {
   strcpy(fine.name, "Fine");
   fine.tolerance = 12;
   fine.noiseSuppression = 250;
+  fine.fitFlags = FitOption::refineCurves;
   ASSERT_NE(AddPreset(&fine), nullptr);
   *gConvSettings = fine;
   gPrefs->flags0 |= PrefFlag::restoreSettings;
@@ -139,6 +140,8 @@ TEST_F(PrefsTest, BothFilesRoundTripByteExactly) {
   EXPECT_EQ(prf.substr(6 + 16, 2), std::string("\x01\x00", 2));  // one color
   EXPECT_EQ(prf.substr(6 + 21, 5), std::string("Fine\0", 5));    // the current settings' name
   EXPECT_EQ(set.substr(6 + 736 + 68, 4), "Fine");
+  EXPECT_EQ(set.substr(6 + 736 + 35, 1), std::string(1, '\0'));  // Defaults: no Refine curves
+  EXPECT_EQ(set.substr(6 + 736 + 68 + 35, 1), "\x01");          // Fine: Refine curves
   EXPECT_EQ(prf.substr(6 + 736, 5), std::string("Teal\0", 5));
 
   PrefsRecord saved = *gPrefs;
