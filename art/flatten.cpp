@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "shell/records.h"
+#include "core/records.h"
 
 int32_t curvePoints[4][2];
 int32_t flattenScrollX = 0;

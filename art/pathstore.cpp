@@ -4,10 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/conversion.h"
-#include "engine/custom_colors.h"
-#include "engine/settings.h"
-#include "shell/records.h"
+#include "core/records.h"
 
 PathRecord* gPaths = nullptr;
 int16_t gPathCapacity = 0;
@@ -16,8 +13,6 @@ int16_t gMinPathLength = 0;
 PathRecord* gCurrentPath = nullptr;
 
 double penX = 0, penY = 0, ctrl1X = 0, ctrl1Y = 0, ctrl2X = 0, ctrl2Y = 0;
-int16_t curCustomColor = 0;
-uint8_t curCustomTint = 255;
 
 namespace {
 
@@ -110,7 +105,7 @@ int ResetPathStore() {
   return 0;
 }
 
-void BeginPath() {
+PathRecord* AppendPath() {
   if (gMinPathLength > 0 && gPathCount > 0) {
     PathRecord* last = &gPaths[gPathCount - 1];
     if (PathLength(last, gMinPathLength) < gMinPathLength) {
@@ -120,52 +115,37 @@ void BeginPath() {
   }
   while (gPathCount >= gMaxPaths) {
     DiscardShortPaths(kDiscardLimit);
-    if (gUserAbort) return;
+    if (gUserAbort) return nullptr;
   }
   if (gPathCount >= gPathCapacity) {
     ResizeRecords(gPathCapacity + kGrowRecords);
     while (gPathCapacity <= gPathCount) {
       DiscardShortPaths(kDiscardMemory);
-      if (gUserAbort) return;
+      if (gUserAbort) return nullptr;
     }
   }
   PathRecord* r = &gPaths[gPathCount++];
   memset(r, 0, sizeof *r);
   r->bounds[0] = r->bounds[1] = 32767;
-  Store(r->fillColor, curFillColor);
-  Store(r->strokeColor, curFillColor);
   gCurrentPath = r;
+  return r;
+}
 
-  const ConversionSettings* s = gConvSettings;
-  if (!colorMode) {
-    r->fillKind = curFillKind;
-    r->strokeKind = curStrokeKind;
-    if (gDocument->Test(Flag::convertEdgeOnly) && (s->methodFlags & Method::centerline)) {
-      r->fillKind = kPaintNone;
-      r->strokeKind = kPaintBlack;
-      Store(r->strokeColor, 0xFF000000u);
-    }
-  } else if (!(s->optionFlags & Option::useCustomColors) || gImage->samplesPerPixel < 2) {
-    if ((s->optionFlags & Option::addNewColors) && (s->methodFlags & Method::limitedColors) &&
-        gImage->samplesPerPixel >= 2) {
-      r->fillKind = kPaintCustom;
-      r->fillCustom = CustomColorForProcess(curFillColor);
-      r->fillTint = 255;
-    } else {
-      r->fillKind = curFillKind;
-    }
-    r->strokeKind = curStrokeKind;
-  } else {
-    r->fillKind = kPaintCustom;
-    r->fillCustom = curCustomColor;
-    r->fillTint = curCustomTint;
-    r->strokeKind = curStrokeKind;
-  }
-  if (tracingMode != 0 && !colorMode) r->pathFlags |= PathFlag::openPath;
-  if (tracingMode == -1) r->pathFlags |= PathFlag::grouped;
-  double weight = curStrokeWidth * 10;
+void StartPath(PathRecord* r, const PathPaint& paint) {
+  Store(r->fillColor, paint.fillColor);
+  Store(r->strokeColor, paint.strokeColor);
+  r->fillKind = paint.fillKind;
+  r->strokeKind = paint.strokeKind;
+  r->fillCustom = paint.fillCustom;
+  r->fillTint = paint.fillTint;
+  r->pathFlags = paint.pathFlags;
+  double weight = paint.strokeWidth * 10;
   r->strokeWeight = static_cast<uint8_t>(weight >= 255 ? 255 : weight < 0 ? 0 : weight);
   AddPathPoint(0);
+}
+
+void BeginPath(const PathPaint& paint) {
+  if (PathRecord* r = AppendPath()) StartPath(r, paint);
 }
 
 void AddPathPoint(int curve) {

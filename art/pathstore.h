@@ -60,10 +60,22 @@ extern int16_t gMaxPaths;       // 10000
 extern int16_t gMinPathLength;
 extern PathRecord* gCurrentPath;
 
-// Pen and paint inputs of BeginPath and AddPathPoint (pixels, points).
+// Pen inputs of BeginPath and AddPathPoint (pixels).
 extern double penX, penY, ctrl1X, ctrl1Y, ctrl2X, ctrl2Y;
-extern int16_t curCustomColor;  // set by the color separation
-extern uint8_t curCustomTint;
+
+// The paint and flags that a new path starts with. The conversion decides
+// them from its state (BeginConversionPath, engine/conversion.h); the
+// defaults are a black fill without stroke.
+struct PathPaint {
+  uint32_t fillColor = 0xFF000000u;  // C, M, Y, K bytes, C in the low byte
+  uint32_t strokeColor = 0xFF000000u;
+  uint8_t fillKind = kPaintBlack;
+  uint8_t strokeKind = kPaintNone;
+  int16_t fillCustom = 0;  // the custom color of a kPaintCustom fill
+  uint8_t fillTint = 0;
+  uint8_t pathFlags = 0;   // PathFlag::openPath, PathFlag::grouped
+  double strokeWidth = 0;  // points; stored in tenths, at most 25.5
+};
 
 // The anchor word of a coordinate in pixels: times gArtScale, rounded to the
 // nearest art unit (half pixels are exact while gArtScale is at least 2, that
@@ -71,7 +83,15 @@ extern uint8_t curCustomTint;
 int16_t ArtCoord(double pixels);
 
 int ResetPathStore();  // 0 ok, 1 failure (message 11 shown)
-void BeginPath();
+// Starts a path at (penX, penY) painted with `paint`: AppendPath, then
+// StartPath. AppendPath first drops the last path when it is shorter than the
+// minimum length of a discard round, and makes room (discarding short paths
+// at the path limit or when memory is short); it returns the new zeroed
+// record, now gCurrentPath, or nullptr when the conversion had to stop.
+// StartPath paints the record and places its first anchor.
+void BeginPath(const PathPaint& paint);
+PathRecord* AppendPath();
+void StartPath(PathRecord* record, const PathPaint& paint);
 void AddPathPoint(int curve);
 void SetLastPoint(int16_t x, int16_t y);
 void DeletePath(PathRecord* record);

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "art/pathstore.h"
+#include "core/records.h"
 #include "engine/settings.h"
 #include "output/art_writer.h"
 #include "platform/platform.h"
 #include "raster/pixel_writers.h"
-#include "shell/records.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ void MakeArt() {
     double x = 40 + (i % 100) * 48, y = 40 + (i / 100) * 68;
     penX = x;
     penY = y;
-    BeginPath();
+    BeginPath(PathPaint{});
     for (int k = 0; k < 6; ++k) {
       ctrl1X = x + k * 5 + 3;
       ctrl1Y = y - 10;

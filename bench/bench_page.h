@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "art/pathstore.h"
+#include "core/records.h"
 #include "engine/conversion.h"
 #include "engine/settings.h"
 #include "platform/platform.h"
-#include "shell/records.h"
 
 struct BenchPage {
   int width, height, rowBytes;

@@ -16,9 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "core/records.h"
 #include "platform/platform.h"
+#include "raster/open_image.h"
 #include "shell/document.h"
-#include "shell/records.h"
 #include "shell/startup.h"
 
 namespace {

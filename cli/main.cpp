@@ -17,16 +17,17 @@
 #include <string>
 #include <vector>
 
+#include "core/records.h"
 #include "engine/conversion.h"
 #include "engine/settings.h"
 #include "output/art_writer.h"
 #include "platform/platform.h"
 #include "platform/string_ids.h"
+#include "raster/open_image.h"
 #include "raster/pixel_writers.h"
 #include "shell/batch.h"
 #include "shell/document.h"
 #include "shell/prefs.h"
-#include "shell/records.h"
 #include "shell/startup.h"
 
 namespace {

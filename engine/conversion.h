@@ -7,29 +7,32 @@
 
 #include <cstdint>
 
+#include "core/services.h"
 #include "platform/platform.h"
 
 // ---------------------------------------------------------------------------
 // Conversion state.
 extern int16_t tracingMode;  // 0 outlining, 1 centerlining, -1 shared-boundary tracing
-extern int16_t colorMode;    // set by the separation for gray and color images
 extern int16_t templateOnDisk;
 extern int16_t lowMemoryMode;
 
-// Defaults for the next path, read by the path store when a path begins.
+// Defaults for the next path, read by BeginConversionPath.
 extern uint32_t curFillColor;     // C, M, Y, K bytes (C in the low byte); 0xFF000000 black
 extern uint32_t curStrokeColor;
 extern uint8_t curFillKind;       // 0 none, 1 white, 2 black, 3 process, 4 custom
 extern uint8_t curStrokeKind;
 extern double curStrokeWidth;     // points
 extern double currentLineWeight;  // points: the centerline stroke weight of this conversion
-
-// Progress of the passes.
-extern int16_t currentRow;      // the row the running pass is at
-extern int16_t lastShownRow;    // 9999 turns the row progress off
-extern int16_t progressTitle;   // string id of the progress title, 0 none
-extern int16_t posterizeLayer;  // current layer and layer count shown while posterizing
-extern int16_t posterizeLayers;
+extern int16_t curCustomColor;    // custom fill of the next path, set by the color separation
+extern uint8_t curCustomTint;
+// Starts a path of the conversion at (penX, penY) (BeginPath, art/pathstore.h)
+// with the paint that the conversion state gives it: outside colorMode the
+// default kinds (a centerline drawn by Convert Selection Edge is stroked
+// black, unfilled); in colorMode an automatic custom color for the fill when
+// new colors are added, or the separation's custom color and tint. `mode` is
+// the tracing mode the path is made in (0 closed, 1 open, -1 shared boundary,
+// which groups it); an open path outside colorMode is marked open.
+void BeginConversionPath(int16_t mode);
 
 // The work memory: one block cut into four consecutive areas.
 extern MemHandle workBufferHandle;
@@ -52,19 +55,6 @@ extern int32_t templateDataOffset;  // where the template rows start in fileHand
 extern int16_t templateCacheRow;    // -1 none
 extern uint8_t* templateCache;      // one row
 
-// Scratch stores: one handle each, -1 when not open.
-enum ScratchStore : int {
-  kStoreMemtemp = 0,
-  kStoreDgtemp,
-  kStoreEdgearr,
-  kStoreSeglist,
-  kStoreLinarr,
-  kStoreDgskel,
-  kStoreCount
-};
-extern int16_t scratchHandles[kStoreCount];
-const char* ScratchName(int store);  // "memtemp", "dgtemp", ...
-
 // The largest stamp positions (rowBits - 2, height - 2).
 extern int16_t maxStampX;
 extern int16_t maxStampY;
@@ -73,27 +63,14 @@ extern int16_t maxStampY;
 // The driver.
 void ConvertImage(bool edgeOnly);
 void RunConversion();
-int16_t PollUserAbort();
-void ShowProgress(int16_t percent, const char* text);
-void ShowRowProgress();
-// The full path of a scratch store's file in the scratch folder; false when
-// it does not fit a name buffer.
-bool ScratchPath(const char* name, char* path);
-int16_t CreateScratch(const char* path);  // handle, or -1
-// Opens (creates) a store on first use; -1 after message 155 and gUserAbort.
-int16_t OpenScratchStore(int store);
+// Closes and deletes the stores of the conversion; "memtemp" only when the
+// template was on disk and it is not the image's file.
 void DeleteScratchStores();
-// Deletes the six store names from a folder (program start).
-void DeleteStaleScratchFiles(const char* folder);
 // Reads template row y into `row` (rowBytes bytes), from memory or from disk.
 void ReadTemplateRow(int16_t y, uint8_t* row);
 // The working bitmap back from the template copy.
 void RestoreWorkFromTemplate();
 void CenterlinePass(int a);
-// The dispatcher's hand-over of a freshly read one-bit image: copies the
-// working bitmap into the backup plane, or spools it to "memtemp" (which then
-// becomes the image's file) when there is no backup plane. 0 on success.
-int SaveImageBackup();
 
 // ---------------------------------------------------------------------------
 // Pass entry points, filled by their own modules.
@@ -127,5 +104,3 @@ void PutSelectionBack();
 void RemoveAutoColors();
 int CustomColorCount();
 int TaggedCustomColorCount();
-// Redraws of the image window during a conversion (no-ops without a window).
-void RefreshImageWindow();

@@ -8,12 +8,12 @@
 #include <string>
 
 #include "art/pathstore.h"
+#include "core/records.h"
+#include "core/services.h"
 #include "engine/conversion.h"
 #include "engine/settings.h"
-#include "output/stream.h"
 #include "platform/platform.h"
 #include "platform/string_ids.h"
-#include "shell/records.h"
 
 namespace {
 

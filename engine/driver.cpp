@@ -6,16 +6,15 @@
 #include <cstring>
 
 #include "art/pathstore.h"
+#include "core/host.h"
+#include "core/records.h"
 #include "engine/conversion.h"
+#include "engine/custom_colors.h"
 #include "engine/settings.h"
-#include "output/stream.h"
 #include "platform/string_ids.h"
 #include "raster/open_image.h"
-#include "shell/document.h"
-#include "shell/records.h"
 
 int16_t tracingMode = 0;
-int16_t colorMode = 0;
 int16_t templateOnDisk = 0;
 int16_t lowMemoryMode = 0;
 
@@ -25,12 +24,8 @@ uint8_t curFillKind = kPaintBlack;
 uint8_t curStrokeKind = kPaintNone;
 double curStrokeWidth = 0;
 double currentLineWeight = 0;
-
-int16_t currentRow = 0;
-int16_t lastShownRow = 9999;
-int16_t progressTitle = 0;
-int16_t posterizeLayer = 0;
-int16_t posterizeLayers = 0;
+int16_t curCustomColor = 0;
+uint8_t curCustomTint = 255;
 
 MemHandle workBufferHandle = kNoMem;
 uint8_t* workBuffer = nullptr;
@@ -49,25 +44,17 @@ int32_t templateDataOffset = 0;
 int16_t templateCacheRow = -1;
 uint8_t* templateCache = nullptr;
 
-int16_t scratchHandles[kStoreCount] = {kNoFile, kNoFile, kNoFile, kNoFile, kNoFile, kNoFile};
 int16_t maxStampX = 0;
 int16_t maxStampY = 0;
 
 namespace {
 
-const char* const kStoreNames[kStoreCount] = {"memtemp", "dgtemp", "edgearr", "seglist", "linarr", "dgskel"};
-
 uint8_t* gMaskBlock = nullptr;      // maskBits' block, guard rows included
 uint8_t* gTemplateBlock = nullptr;  // templateBits' block
-uint32_t gLastPollTick = 0;
-bool gPollStarted = false;
-int16_t gLastPercent = -1;
-uint32_t gLastRowTick = 0;
 bool gInverted = false;        // step 9 inverted the working bitmap
 bool gResumed = false;         // this Convert resumes a paused conversion
 bool gOptionCleared = false;   // step 6 cleared "add new colors" for this conversion
 
-size_t RowBytes() { return static_cast<size_t>(gImage->rowBytes); }
 
 uint8_t* AllocBitmap(uint8_t** block) {
   *block = static_cast<uint8_t*>(MemAllocPtr(BitmapBlockBytes()));
@@ -119,27 +106,10 @@ bool InputFileServesAsTemplate() {
 // Writes every row of the working bitmap to "memtemp", which becomes the
 // image's file. Returns false when stopped or when the store failed.
 bool SpoolTemplate() {
-  if (gImage->fileHandle != kNoFile) FileClose(gImage->fileHandle);
-  gImage->fileHandle = kNoFile;
-  int16_t file = OpenScratchStore(kStoreMemtemp);
-  if (file == kNoFile) return false;
-  scratchHandles[kStoreMemtemp] = kNoFile;  // owned by the image record from now on
-  gImage->fileHandle = file;
-  imageSpooled = 1;
-  int16_t savedTitle = progressTitle;
-  progressTitle = 147;
-  lastShownRow = -9999;
-  for (int16_t y = 0; y < gImage->height && !gUserAbort; ++y) {
-    WriteChecked(file, gImage->rowBytes, gWorkBits + static_cast<size_t>(y) * RowBytes());
-    currentRow = y;
-    if (!colorMode) ShowRowProgress();
-    PollUserAbort();
-  }
-  if (!colorMode) ShowProgress(0, "");
-  progressTitle = savedTitle;
+  bool ok = SpoolWorkBits(!colorMode).ok();
   templateDataOffset = 0;
   templateCacheRow = -1;
-  return !gUserAbort;
+  return ok;
 }
 
 void FreeWorkMemory() {
@@ -156,11 +126,9 @@ void EmitBackgroundPath() {
   curFillColor = 0xFF000000u;
   curFillKind = kPaintBlack;
   curStrokeKind = kPaintNone;
-  int16_t saved = tracingMode;
-  tracingMode = 0;
   penX = 0;
   penY = 0;
-  BeginPath();
+  BeginConversionPath(0);
   if (!gUserAbort) {
     // The rectangle covers every pixel of the rows, to their outer edges.
     const double corners[4][2] = {{static_cast<double>(gImage->rowBits), 0},
@@ -173,7 +141,6 @@ void EmitBackgroundPath() {
       AddPathPoint(0);
     }
   }
-  tracingMode = saved;
 }
 
 // Steps 15 and 16 of Convert.
@@ -183,6 +150,7 @@ void FinishConversion() {
   RemoveRedundantAnchors();
   gDocument->Clear(Flag::busy);
   gDocument->Clear(Flag::artOutputRunning);
+  gHost.conversionStateChanged();
   ShowProgress(0, "");
   if (!gDocument->Test(Flag::batchRunning) && !gUserAbort) {
     if (gDocument->Test(Flag::pathsDroppedMemory)) ShowWarning(58);
@@ -200,7 +168,7 @@ void FinishConversion() {
     // yields no art.
     ShowWarning(131);
   }
-  UpdateWindowTitle();
+  gHost.updateWindowTitle();
   colorMode = 0;
   if (gOptionCleared) gConvSettings->optionFlags |= Option::addNewColors;
   gOptionCleared = false;
@@ -209,7 +177,7 @@ void FinishConversion() {
 // The outline loop: every object of the working bitmap is traced, and those
 // whose chain is longer than the noise threshold become paths.
 void OutlineLoop() {
-  RefreshImageWindow();
+  gHost.refreshImageWindow();
   progressTitle = 32;
   StartObjectSearch();
   int noise = NoiseThreshold(gConvSettings);
@@ -230,29 +198,38 @@ void OutlineLoop() {
 
 }  // namespace
 
-const char* ScratchName(int store) { return store >= 0 && store < kStoreCount ? kStoreNames[store] : ""; }
-
-bool ScratchPath(const char* name, char* path) {
-  const char* folder = gPrefs->scratchFolder[0] ? gPrefs->scratchFolder : TempFolder();
-  return CopyName(path, folder) && AppendName(path, name);
-}
-
-int16_t CreateScratch(const char* path) {
-  FileDelete(path);
-  return FileCreate(path);
-}
-
-int16_t OpenScratchStore(int store) {
-  if (scratchHandles[store] != kNoFile) return scratchHandles[store];
-  char path[kNameBufferSize];
-  int16_t file = ScratchPath(kStoreNames[store], path) ? CreateScratch(path) : kNoFile;
-  if (file == kNoFile) {
-    ShowWarning(155);
-    gUserAbort = 1;
-    return kNoFile;
+void BeginConversionPath(int16_t mode) {
+  PathRecord* r = AppendPath();
+  if (!r) return;
+  // The paint is decided once room for the record was made: a custom color
+  // made for it must not outlive a path that could not begin.
+  const ConversionSettings* s = gConvSettings;
+  PathPaint paint;
+  paint.fillColor = paint.strokeColor = curFillColor;
+  paint.fillKind = curFillKind;
+  paint.strokeKind = curStrokeKind;
+  if (!colorMode) {
+    if (gDocument->Test(Flag::convertEdgeOnly) && (s->methodFlags & Method::centerline)) {
+      paint.fillKind = kPaintNone;
+      paint.strokeKind = kPaintBlack;
+      paint.strokeColor = 0xFF000000u;
+    }
+  } else if (!(s->optionFlags & Option::useCustomColors) || gImage->samplesPerPixel < 2) {
+    if ((s->optionFlags & Option::addNewColors) && (s->methodFlags & Method::limitedColors) &&
+        gImage->samplesPerPixel >= 2) {
+      paint.fillKind = kPaintCustom;
+      paint.fillCustom = CustomColorForProcess(curFillColor);
+      paint.fillTint = 255;
+    }
+  } else {
+    paint.fillKind = kPaintCustom;
+    paint.fillCustom = curCustomColor;
+    paint.fillTint = curCustomTint;
   }
-  scratchHandles[store] = file;
-  return file;
+  if (mode != 0 && !colorMode) paint.pathFlags |= PathFlag::openPath;
+  if (mode == -1) paint.pathFlags |= PathFlag::grouped;
+  paint.strokeWidth = curStrokeWidth;
+  StartPath(r, paint);
 }
 
 void DeleteScratchStores() {
@@ -261,7 +238,7 @@ void DeleteScratchStores() {
     if (scratchHandles[store] == kNoFile) continue;
     FileClose(scratchHandles[store]);
     scratchHandles[store] = kNoFile;
-    if (ScratchPath(kStoreNames[store], path)) FileDelete(path);
+    if (ScratchPath(ScratchName(store), path)) FileDelete(path);
   }
   // "memtemp" is deleted by name when the template was on disk, unless it is
   // the image's file, which the document keeps until it closes.
@@ -269,13 +246,7 @@ void DeleteScratchStores() {
     FileClose(scratchHandles[kStoreMemtemp]);
     scratchHandles[kStoreMemtemp] = kNoFile;
   }
-  if (templateOnDisk && !imageSpooled && ScratchPath(kStoreNames[kStoreMemtemp], path)) FileDelete(path);
-}
-
-void DeleteStaleScratchFiles(const char* folder) {
-  char path[kNameBufferSize];
-  for (const char* name : kStoreNames)
-    if (CopyName(path, folder) && AppendName(path, name)) FileDelete(path);
+  if (templateOnDisk && !imageSpooled && ScratchPath(ScratchName(kStoreMemtemp), path)) FileDelete(path);
 }
 
 void ReadTemplateRow(int16_t y, uint8_t* row) {
@@ -308,66 +279,12 @@ void RestoreWorkFromTemplate() {
   for (int16_t y = 0; y < gImage->height; ++y) ReadTemplateRow(y, gWorkBits + static_cast<size_t>(y) * RowBytes());
 }
 
-int16_t PollUserAbort() {
-  if (gUserAbort) return gUserAbort;
-  uint32_t now = TickCount();
-  if (gPollStarted && now - gLastPollTick < 60) return gUserAbort;
-  gPollStarted = true;
-  gLastPollTick = now;
-  PumpResult r = PumpEvents();
-  if (r.escape || r.closeRequest || ProgressStopPressed()) gUserAbort = 1;
-  return gUserAbort;
-}
-
-void ShowProgress(int16_t percent, const char* text) {
-  if (percent == 0 && (!text || !*text)) {
-    if (Progress().open) ProgressClose();
-    gLastPercent = -1;
-    return;
-  }
-  if (!Progress().open) {
-    bool batch = gDocument->Test(Flag::batchRunning);
-    ProgressOpen(LoadString(326), batch);
-    if (batch) {
-      char line[128];
-      snprintf(line, sizeof line, "%s %d", LoadString(140), gDocument->batchFileCount);
-      ProgressSetBatchText(line);
-    }
-    gLastPercent = -1;
-  }
-  if (percent == gLastPercent || percent < 0 || percent > 100) return;
-  if (text && Progress().text != text) ProgressSetText(text);
-  ProgressSetPercent(percent);
-  gLastPercent = percent;
-}
-
-void ShowRowProgress() {
-  if (lastShownRow == 9999 || gImage->height <= 0) return;
-  uint32_t now = TickCount();
-  if (lastShownRow != -9999 && now - gLastRowTick < 30) return;
-  int32_t divisor = progressTitle == kStrLineRecognizing ? gImage->rowBits + gImage->height : gImage->height;
-  int32_t percent = static_cast<int32_t>(currentRow) * 100 / divisor;
-  int32_t lastPercent = static_cast<int32_t>(lastShownRow) * 100 / divisor;
-  if (progressTitle && percent == lastPercent) return;
-  gLastRowTick = now;
-  std::string text = progressTitle ? LoadString(progressTitle) : "";
-  if (colorMode && progressTitle == 357)
-    text += FormatString(137, posterizeLayer < 1 ? 1 : posterizeLayer, static_cast<int>(posterizeLayers));
-  if (gPathCount > 0) {
-    char count[64];
-    snprintf(count, sizeof count, " %d %s", gPathCount, LoadString(gPathCount == 1 ? 138 : 139));
-    text += count;
-  }
-  ShowProgress(static_cast<int16_t>(percent > 100 ? 100 : percent), text.c_str());
-  lastShownRow = currentRow;
-}
-
 void ConvertImage(bool edgeOnly) {
   ConversionSettings* s = gConvSettings;
   gResumed = gDocument->Test(Flag::interactiveThinning);
   if (!gResumed) {
     gDocument->Put(Flag::convertEdgeOnly, edgeOnly);
-    RecordUndo(kUndoConvert);
+    gHost.recordUndo(kUndoConvert);
     gDocument->Clear(Flag::redrawPending);
     gDocument->redrawNextPath = -1;
     RemoveAutoColors();
@@ -420,6 +337,7 @@ void ConvertImage(bool edgeOnly) {
     gDocument->Set(Flag::busy);
     gDocument->Set(Flag::artOutputRunning);
     gDocument->viewMode = 1;
+    gHost.conversionStateChanged();
 
     if (s->optionFlags & Option::whiteLines) EmitBackgroundPath();
 
@@ -519,30 +437,18 @@ void RunConversion() {
   progressTitle = 0;
 }
 
-int SaveImageBackup() {
-  if (gBackupBits) {
-    memcpy(gBackupBits, gWorkBits, RowBytes() * static_cast<size_t>(gImage->height));
-    return 0;
-  }
-  for (int16_t& h : scratchHandles) h = kNoFile;
-  templateOnDisk = 1;
-  bool ok = SpoolTemplate();
-  templateOnDisk = 0;
-  return ok ? 0 : 1;
-}
-
 void CenterlinePass(int a) {
   const ConversionSettings* s = gConvSettings;
   if (a > 0 && (s->methodFlags & Method::lineRecognition) && !gUserAbort) {
     RestoreWorkFromTemplate();
-    RefreshImageWindow();
+    gHost.refreshImageWindow();
     RecognizeLines();
     if (!(s->methodFlags & Method::centerline)) OutputLines();
   }
   if ((!colorMode && !(s->methodFlags & Method::centerline)) || PollUserAbort()) return;
   inkFlag = 1;
   if (a >= 0) LoadSkeleton();
-  if (a != 0 && !colorMode && !(s->optionFlags & Option::separateShapes)) RefreshImageWindow();
+  if (a != 0 && !colorMode && !(s->optionFlags & Option::separateShapes)) gHost.refreshImageWindow();
   if (!colorMode) {
     currentLineWeight = s->lineWeight / 100.0;
     curStrokeWidth = currentLineWeight;

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "art/pathstore.h"
+#include "core/records.h"
 #include "engine/conversion.h"
 #include "engine/junctions.h"
 #include "engine/linerec.h"
 #include "engine/polygon.h"
 #include "engine/settings.h"
 #include "engine/tracer.h"
-#include "shell/records.h"
 
 int16_t inkFlag = 0;
 int32_t polygonTolerance = 64;
@@ -556,7 +556,7 @@ bool OpenPath(const Pt& art) {
   if (pathOpenState == 1) return true;
   penX = art.x;
   penY = art.y;
-  BeginPath();
+  BeginConversionPath(tracingMode);
   if (gUserAbort) return false;
   pathOpenState = 1;
   gFit.emitted = true;

@@ -11,10 +11,10 @@
 #include <cstring>
 
 #include "art/pathstore.h"
+#include "core/records.h"
 #include "engine/conversion.h"
 #include "engine/settings.h"
 #include "platform/string_ids.h"
-#include "shell/records.h"
 
 LineRecord* horzLines = nullptr;
 int16_t horzLineCount = 0;
@@ -359,17 +359,14 @@ double AlongStart(const LineRecord& r) { return r.start + ((r.width & 1) ? 0.5 :
 double AlongEnd(const LineRecord& r) { return r.end - ((r.width & 1) ? 0.5 : 0.0); }
 
 void WritePath(const double (*pts)[2], int n, bool open) {
-  int16_t savedMode = tracingMode;
-  tracingMode = open ? 1 : 0;
   penX = pts[0][0];
   penY = pts[0][1];
-  BeginPath();
+  BeginConversionPath(open ? 1 : 0);
   for (int i = 1; i < n && !gUserAbort; ++i) {
     penX = pts[i][0];
     penY = pts[i][1];
     AddPathPoint(0);
   }
-  tracingMode = savedMode;
 }
 
 void JoinCollinear(LineRecord* r, int16_t n) {

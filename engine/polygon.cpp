@@ -10,12 +10,13 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/host.h"
+#include "core/records.h"
 #include "engine/conversion.h"
 #include "engine/deviation.h"
 #include "engine/junctions.h"
 #include "engine/linerec.h"
 #include "engine/settings.h"
-#include "shell/records.h"
 
 PagedArea vertexPages;
 int32_t vertexCount = 0;
@@ -412,6 +413,7 @@ void BuildPolygon() {
   EdgeSummary summary;
   while (!Build(tol, &summary) && !gUserAbort) tol *= 2;
   EdgeSummaryFree(&summary);
+  if (!gUserAbort) gHost.polygonBuilt();
 }
 
 namespace {

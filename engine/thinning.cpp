@@ -10,15 +10,15 @@
 #include <cstring>
 #include <string>
 
+#include "core/host.h"
+#include "core/records.h"
+#include "core/services.h"
 #include "engine/conversion.h"
 #include "engine/junctions.h"
 #include "engine/linerec.h"
 #include "engine/settings.h"
 #include "engine/thinning_model.h"
-#include "output/stream.h"
 #include "platform/string_ids.h"
-#include "shell/document.h"
-#include "shell/records.h"
 
 JunctionPoint* JunctionList = nullptr;
 int32_t junctionCount = 0;
@@ -61,7 +61,6 @@ constexpr std::array<uint8_t, 256> MakeJunctionTable() {
   return t;
 }
 
-size_t RowBytes() { return static_cast<size_t>(gImage->rowBytes); }
 uint8_t* WorkRow(int y) { return gWorkBits + static_cast<ptrdiff_t>(y) * gImage->rowBytes; }
 
 inline int Bit(const uint8_t* row, int x) {
@@ -341,6 +340,7 @@ bool SkeletonEdited() {
 void EndPause() {
   ThinningWindowClose();
   gDocument->Clear(Flag::interactiveThinning);
+  gHost.conversionStateChanged();
   RestoreTemplateFromStore();
   MemFreePtr(gSkeletonSnapshot);
   gSkeletonSnapshot = nullptr;
@@ -351,6 +351,7 @@ void Pause() {
   TakeSkeletonSnapshot();
   gDocument->thinningResponse = kThinningNone;
   gDocument->Set(Flag::interactiveThinning);
+  gHost.conversionStateChanged();
   ThinningWindowOpen(thinningStepsRun);
 }
 
@@ -374,7 +375,7 @@ int16_t FinishSequence() {
         // Outline + Line recognition without thick areas: the lines are
         // recognized on the whole image and everything else is outlined.
         RestoreWorkFromTemplate();
-        RefreshImageWindow();
+        gHost.refreshImageWindow();
         RecognizeLines();
         if (gUserAbort) return 1;
         OutputLines();
@@ -393,7 +394,7 @@ int16_t FinishSequence() {
 int16_t Resume() {
   int16_t response = gDocument->thinningResponse;
   if (response == kThinMore && !gUserAbort) {
-    if (gSkeletonShown) RecordUndo(kUndoThinMore);
+    if (gSkeletonShown) gHost.recordUndo(kUndoThinMore);
     if (ExtraStep() && CollectJunctions()) {
       TakeSkeletonSnapshot();
       ThinningWindowSetSteps(thinningStepsRun);
@@ -462,7 +463,7 @@ int32_t RunThinningPasses(int first, int last, int steps, bool progress) {
     if ((p & 1) == 0) {
       evenFirst = changedFirst;
       evenLast = changedLast;
-      RefreshImageWindow();
+      gHost.refreshImageWindow();
     } else {
       top = (evenFirst < changedFirst ? evenFirst : changedFirst) - 2;
       bottom = (evenLast > changedLast ? evenLast : changedLast) + 2;
@@ -522,8 +523,9 @@ bool CollectJunctions() {
       gUserAbort = 1;
     }
   }
-  if (gUserAbort) return false;
-  return AddJunction(0, kJunctionEndSentinel);
+  if (gUserAbort || !AddJunction(0, kJunctionEndSentinel)) return false;
+  gHost.junctionsCollected();
+  return true;
 }
 
 void MergeJunctions() {

@@ -1,16 +1,16 @@
 #include "engine/thinning_model.h"
 
+#include "core/host.h"
+#include "core/records.h"
 #include "engine/conversion.h"
-#include "shell/records.h"
 
 namespace {
 ThinningWindowModel gModel;
-void (*gObserver)(const ThinningWindowModel&) = nullptr;
 bool gResuming = false;
 
 void Changed() {
   ++gModel.changes;
-  if (gObserver) gObserver(gModel);
+  gHost.thinningWindowChanged();
 }
 }  // namespace
 
@@ -32,8 +32,6 @@ void ThinningWindowClose() {
   gModel.open = false;
   Changed();
 }
-
-void SetThinningWindowObserver(void (*observer)(const ThinningWindowModel&)) { gObserver = observer; }
 
 bool ThinningWindowPress(int16_t response) {
   if (gResuming || !gDocument->Test(Flag::interactiveThinning)) {

@@ -1,5 +1,5 @@
 // The "Skeletonizing" window of interactive thinning, as a model that the
-// desktop shows: whether it is up and the step count it displays. Its three
+// desktop shows through the host interface (core/host.h): whether it is up and the step count it displays. Its three
 // buttons store the response in the document record and resume the paused
 // conversion.
 #pragma once
@@ -24,8 +24,8 @@ const ThinningWindowModel& ThinningWindow();
 void ThinningWindowOpen(int16_t steps);
 void ThinningWindowSetSteps(int16_t steps);
 void ThinningWindowClose();
-// Optional observer (the desktop window), called after every change.
-void SetThinningWindowObserver(void (*observer)(const ThinningWindowModel&));
+// Every change is told to the host (gHost.thinningWindowChanged), which
+// shows the window.
 
 // A button of the window: stores `response` in thinningResponse and resumes
 // the conversion. A press while the conversion is already running beeps and

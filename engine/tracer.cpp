@@ -8,10 +8,10 @@
 
 #include <cstring>
 
+#include "core/records.h"
+#include "core/services.h"
 #include "engine/conversion.h"
 #include "engine/settings.h"
-#include "output/stream.h"
-#include "shell/records.h"
 
 PagedArea chainPages;
 int16_t chainStartX = 0, chainStartY = 0;
@@ -33,9 +33,7 @@ namespace {
 bool gWalkStarting = false;  // the next step is the first of a walk
 uint8_t gDummy[16];
 
-inline int32_t RowBytes() { return gImage->rowBytes; }
-
-inline uint8_t* Row(uint8_t* bits, int y) { return bits + static_cast<size_t>(y) * static_cast<size_t>(RowBytes()); }
+inline uint8_t* Row(uint8_t* bits, int y) { return bits + static_cast<size_t>(y) * RowBytes(); }
 
 // Sets (on) or clears the pixels x-2 .. x+2 of one row, clipped to the row.
 inline void FiveBits(uint8_t* row, int x, bool on) {
@@ -103,7 +101,7 @@ void ComputeObjectArea() {
 void AreaBytes(int32_t* first, int32_t* count) {
   int32_t w0 = areaLeft / 16, w1 = (areaLeft + areaWidth - 1) / 16;
   int32_t b0 = w0 * 2, b1 = w1 * 2 + 2;
-  if (b1 > RowBytes()) b1 = RowBytes();
+  if (b1 > gImage->rowBytes) b1 = gImage->rowBytes;
   *first = b0;
   *count = b1 > b0 ? b1 - b0 : 0;
 }
@@ -111,7 +109,7 @@ void AreaBytes(int32_t* first, int32_t* count) {
 // Finds the next row and word holding a black pixel, from the search
 // position. False at the end of the bitmap (or of the colored area).
 bool FindNextWord() {
-  const int32_t rowBytes = RowBytes();
+  const int32_t rowBytes = gImage->rowBytes;
   const int32_t rowWords = rowBytes / 2;
   while (searchRow < gImage->height) {
     if (colorMode && searchRow > areaLastRow) return false;
@@ -191,7 +189,7 @@ void SetChainByte(int32_t offset, uint8_t value) {
 
 int GetPixel(const uint8_t* bits, int x, int y) {
   if (!bits || x < 0 || y < 0 || x >= gImage->rowBits || y >= gImage->height) return 0;
-  return (bits[static_cast<size_t>(y) * static_cast<size_t>(RowBytes()) + (x >> 3)] >> (7 - (x & 7))) & 1;
+  return (bits[static_cast<size_t>(y) * RowBytes() + (x >> 3)] >> (7 - (x & 7))) & 1;
 }
 
 void ClearPixel(int x, int y) {
@@ -206,7 +204,7 @@ void XorSpan(int x, int y) {
   if (y < 0 || y >= gImage->height || x >= gImage->rowBits) return;
   if (x < 0) x = 0;
   int32_t last = objectExtremes.rightX >> 3;
-  if (last >= RowBytes()) last = RowBytes() - 1;
+  if (last >= gImage->rowBytes) last = gImage->rowBytes - 1;
   int32_t first = x >> 3;
   if (first > last) return;
   uint8_t* row = Row(gWorkBits, y);
@@ -255,7 +253,7 @@ int16_t NextBoundaryStep() {
 
 void StartObjectSearch() {
   if (!lowMemoryMode && maskBits)
-    memset(maskBits, 0, static_cast<size_t>(RowBytes()) * static_cast<size_t>(gImage->height));
+    memset(maskBits, 0, RowBytes() * static_cast<size_t>(gImage->height));
   searchRow = 0;
   searchWord = 0;
   lastShownRow = -9999;
@@ -405,7 +403,7 @@ void RestoreObjectArea() {
       // Remove this row's stamped pixels from the skeleton copy.
       for (int32_t done = 0; done < count;) {
         int32_t n = count - done > 256 ? 256 : count - done;
-        int32_t at = y * RowBytes() + first + done;
+        int32_t at = y * gImage->rowBytes + first + done;
         FileSeek(skeleton, at, kSeekSet);
         int32_t got = FileRead(skeleton, scratch, n);
         if (got > 0) {

@@ -7,13 +7,14 @@
 #include <string>
 
 #include "art/pathstore.h"
+#include "core/records.h"
 #include "engine/conversion.h"
 #include "engine/custom_colors.h"
 #include "engine/settings.h"
 #include "platform/platform.h"
+#include "raster/open_image.h"
 #include "shell/document.h"
 #include "shell/prefs.h"
-#include "shell/records.h"
 #include "shell/startup.h"
 
 namespace {

@@ -18,12 +18,13 @@
 #include <cstring>
 
 #include "art/pathstore.h"
+#include "core/records.h"
 #include "engine/conversion.h"
 #include "platform/platform.h"
 #include "platform/qt_backend.h"
 #include "platform/string_ids.h"
+#include "raster/open_image.h"
 #include "shell/document.h"
-#include "shell/records.h"
 #include "shell/startup.h"
 
 namespace {

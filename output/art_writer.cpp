@@ -7,12 +7,12 @@
 #include <cstring>
 
 #include "art/pathstore.h"
+#include "core/records.h"
 #include "engine/conversion.h"
 #include "engine/settings.h"
 #include "output/stream.h"
 #include "platform/platform.h"
 #include "raster/pixel_writers.h"
-#include "shell/records.h"
 
 int32_t gPageWidth = 0;
 int32_t gPageHeight = 0;
@@ -282,7 +282,7 @@ void WriteArtTrailer() {
       gImage->bitsPerSample = 1;
       gImage->samplesPerPixel = 1;
     }
-    WriteTiff(0);
+    WriteTiff(0, OutFile());
     gImage->bitsPerSample = bits;
     gImage->samplesPerPixel = samples;
     WriteDosEpsHeader();

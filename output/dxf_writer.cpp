@@ -7,9 +7,9 @@
 
 #include "art/flatten.h"
 #include "art/pathstore.h"
+#include "core/records.h"
 #include "output/art_writer.h"
 #include "output/stream.h"
-#include "shell/records.h"
 
 int32_t gFlattenedCurves = 0;
 

@@ -6,11 +6,11 @@
 #include <cstring>
 
 #include "art/pathstore.h"
+#include "core/records.h"
 #include "engine/custom_colors.h"
 #include "output/art_writer.h"
 #include "output/stream.h"
 #include "platform/platform.h"
-#include "shell/records.h"
 
 namespace {
 

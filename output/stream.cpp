@@ -2,8 +2,9 @@
 
 #include <cstring>
 
+#include "core/records.h"
+#include "core/services.h"
 #include "platform/platform.h"
-#include "shell/records.h"
 
 int32_t gOutScaleX = 0;
 int32_t gOutScaleY = 0;
@@ -15,23 +16,7 @@ MemHandle gOutBuffer = kNoMem;
 uint8_t* gOutBytes = nullptr;
 int16_t gFill = 0;
 
-uint8_t gInBuffer[2048];
-int16_t gInCount = 0;
-int16_t gInPos = 0;
-
 }  // namespace
-
-int DiskMessage() { return gDocument->Test(Flag::writingClipboard) ? 13 : 12; }
-
-int32_t WriteChecked(int16_t file, int32_t count, const void* bytes) {
-  if (gUserAbort) return 0;
-  int32_t written = FileWrite(file, bytes, count);
-  if (written != count) {
-    ShowWarning(DiskMessage());
-    gUserAbort = 1;
-  }
-  return gUserAbort ? 0 : count;
-}
 
 int16_t OutOpen(const char* path) {
   gFill = 0;
@@ -158,39 +143,4 @@ void OutFraction(uint8_t component) {
     len = 4;
   }
   OutWrite(text, len);
-}
-
-void InReset() {
-  gInCount = 0;
-  gInPos = 0;
-}
-
-uint16_t InChar(int16_t file) {
-  if (gInPos < gInCount) return gInBuffer[gInPos++];
-  int32_t got = FileRead(file, gInBuffer, sizeof gInBuffer);
-  if (got <= 0) {
-    gInCount = 0;
-    gInPos = 0;
-    return 0xFFFF;
-  }
-  gInCount = static_cast<int16_t>(got);
-  gInPos = 1;
-  return gInBuffer[0];
-}
-
-int16_t InLine(char* buffer, int16_t max, int16_t file) {
-  if (max <= 0) return -1;
-  int16_t stored = 0;
-  for (;;) {
-    uint16_t c = InChar(file);
-    if (c != 0xFFFF && c != 10 && c != 13) {
-      buffer[stored++] = static_cast<char>(c);
-      if (stored == max) break;
-      continue;
-    }
-    if (stored > 0) break;
-    if (c == 0xFFFF) return -1;
-  }
-  buffer[stored] = 0;
-  return stored;
 }

@@ -1,9 +1,11 @@
 // The buffered output stream through which every art text file is written,
-// the one checked file write, the number formatters of the art files and a
-// small buffered line reader.
+// and the number formatters of the art files. Its writes go through
+// WriteChecked (core/services.h).
 #pragma once
 
 #include <cstdint>
+
+#include "core/services.h"  // WriteChecked, the line reader
 
 constexpr int kOutBufferSize = 2048;
 constexpr uint8_t kLineEnd = 13;  // a single carriage return ends each EPS line
@@ -30,16 +32,3 @@ int16_t OutFillCount();
 
 void OutCoord(int16_t value, int axis);
 void OutFraction(uint8_t component);
-
-// The disk message of the file being written: 13 while writing for the
-// clipboard (`writingClipboard`), else 12.
-int DiskMessage();
-
-// The one checked file write: count on success, 0 when the abort flag is set
-// or the write fell short (message 12, or 13 while writing for the
-// clipboard, shown once because the abort flag is then set).
-int32_t WriteChecked(int16_t file, int32_t count, const void* bytes);
-
-void InReset();
-uint16_t InChar(int16_t file);  // 0..255, or 0xFFFF at end of file or on error
-int16_t InLine(char* buffer, int16_t max, int16_t file);  // length, or -1

@@ -2,13 +2,13 @@
 // PackBits decoder they share with the pixel writers' tests.
 #include <cstring>
 
-#include "engine/conversion.h"
-#include "engine/sample_store.h"
+#include "core/records.h"
+#include "core/services.h"
 #include "platform/platform.h"
 #include "platform/string_ids.h"
 #include "raster/open_image.h"
 #include "raster/readers.h"
-#include "shell/records.h"
+#include "raster/sample_store.h"
 
 namespace {
 

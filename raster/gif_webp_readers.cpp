@@ -7,11 +7,11 @@
 
 #include <cstring>
 
+#include "core/records.h"
 #include "platform/platform.h"
 #include "platform/string_ids.h"
 #include "raster/open_image.h"
 #include "raster/readers.h"
-#include "shell/records.h"
 
 namespace {
 

@@ -5,15 +5,16 @@
 #include "raster/open_image.h"
 
 #include <cctype>
+#include <strings.h>
+
 #include <cstring>
 
-#include "engine/conversion.h"
-#include "engine/sample_store.h"
+#include "core/records.h"
+#include "core/services.h"
 #include "platform/platform.h"
 #include "raster/pixel_writers.h"
 #include "raster/readers.h"
-#include "shell/records.h"
-#include "shell/startup.h"
+#include "raster/sample_store.h"
 
 int32_t dataOffset = 0;
 int16_t fileRowsAreBitmap = 0;
@@ -421,7 +422,7 @@ int OpenImage(void* source) {
     }
     ClearPadBits();
     AllocBackupBits();  // without room the backup step spools to "memtemp"
-    return SaveImageBackup() == 0 ? 1 : 0;
+    return SaveImageBackup().ok() ? 1 : 0;
   }
   if (gImage->photometric == 0 && gImage->samplesPerPixel == 1 && SampleStoreInMemory()) {
     InvertGraySamples();
@@ -436,4 +437,16 @@ void FreeImageStores() {
   FreeWorkBits();
   FreeBackupBits();
   FreeSampleStore();
+}
+
+int SourceTypeFromName(const char* name) {
+  size_t n = strlen(name);
+  if (n < 4) return kSourceUnknown;
+  const char* ext = name + n - 4;
+  if (!strcasecmp(ext, ".tif")) return kSourceTiff;
+  if (!strcasecmp(ext, ".rvd")) return kSourceRanvelle3;
+  if (!strcasecmp(ext, ".pcx")) return kSourcePcx;
+  if (!strcasecmp(ext, ".pnt")) return kSourceMacPaint;
+  if (!strcasecmp(ext, ".sun")) return kSourceSun;
+  return kSourceUnknown;
 }

@@ -23,6 +23,10 @@ extern int16_t maxSample;
 constexpr int kHeaderBufferSize = 32;
 extern uint8_t headerBuffer[kHeaderBufferSize];
 
+// The source kind of a file name, from its last four characters (".tif" 3,
+// ".rvd" 5, ".pcx" 2, ".pnt" 1, ".sun" 0, else -1).
+int SourceTypeFromName(const char* name);
+
 // Returns nonzero when an image was read.
 int OpenImage(void* source);
 // Frees what an image holds: the working bitmap, the backup plane and the

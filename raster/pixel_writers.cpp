@@ -4,10 +4,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/conversion.h"
-#include "output/stream.h"
+#include "core/records.h"
+#include "core/services.h"
 #include "platform/platform.h"
-#include "shell/records.h"
 
 bool (*gPixelRowSource)(int16_t y, uint8_t* row) = nullptr;
 int32_t gTiffStart = 0;
@@ -87,7 +86,7 @@ int32_t PackBits(const uint8_t* row, int32_t count, uint8_t* out) {
   return o;
 }
 
-void WriteTiff(int mode) {
+void WriteTiff(int mode, int16_t previewFile) {
   if (PollUserAbort()) return;
   bool bilevel = !HaveSamples();
   int samples = Samples();
@@ -120,7 +119,7 @@ void WriteTiff(int mode) {
       return;
     }
   } else {
-    gPixelFile = OutFile();
+    gPixelFile = previewFile;
   }
   int32_t base = FileSeek(gPixelFile, 0, kSeekCur);
   gTiffStart = base;
@@ -271,7 +270,7 @@ int WritePixelImage() {
   int16_t kind = gPrefs->pixelWriterKind;
   if (kind == 3) {
     gImage->sourceType = kSourceTiff;
-    WriteTiff(1);
+    WriteTiff(1, kNoFile);
   } else {
     gImage->sourceType = kind == 0 ? kSourceRanvelle2 : kSourceRanvelle3;
     WriteRanvelle();

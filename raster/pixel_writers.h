@@ -26,9 +26,9 @@ void PutBig32(uint32_t value);
 // was. Returns 1 when the file was written.
 int WritePixelImage();
 // Mode 1: a TIFF file of its own at gImage->path. Mode 0: the preview, at
-// 72 pixels per inch and never enlarged, into the open art output file from
-// its current position.
-void WriteTiff(int mode);
+// 72 pixels per inch and never enlarged, into `previewFile` (the open art
+// output file) from its current position.
+void WriteTiff(int mode, int16_t previewFile);
 void WriteRanvelle();
 
 // PackBits: compresses `count` bytes into `out` (room for 3 x count bytes)

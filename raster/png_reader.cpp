@@ -7,12 +7,12 @@
 #include <csetjmp>
 #include <cstring>
 
-#include "engine/conversion.h"
+#include "core/records.h"
+#include "core/services.h"
 #include "platform/platform.h"
 #include "platform/string_ids.h"
 #include "raster/open_image.h"
 #include "raster/readers.h"
-#include "shell/records.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 
 #include <cstring>
 
-#include "engine/conversion.h"
-#include "engine/sample_store.h"
+#include "core/records.h"
+#include "core/services.h"
 #include "platform/platform.h"
 #include "raster/open_image.h"
 #include "raster/readers.h"
-#include "shell/records.h"
+#include "raster/sample_store.h"
 
 namespace {
 

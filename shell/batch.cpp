@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "core/records.h"
 #include "engine/conversion.h"
 #include "platform/string_ids.h"
+#include "raster/open_image.h"
 #include "shell/document.h"
-#include "shell/records.h"
 #include "shell/startup.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "shell/records.h"
+#include "core/records.h"
 
 // Opens a document from a source handle (pasted metafile, acquire module) or,
 // with none, from gImage->path. Nonzero on success; on failure no document is
@@ -39,6 +39,8 @@ void UndoRedo();
 void DiscardUndo();
 
 void UpdateWindowTitle();
+// Redraws the image window (nothing without one).
+void RefreshImageWindow();
 // The title the image window shows, for the current document.
 const char* WindowTitle();
 

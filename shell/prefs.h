@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
+#include "core/records.h"
 #include "engine/settings.h"
-#include "shell/records.h"
 
 inline constexpr char kPrefsFileName[] = "TS.PRF";
 inline constexpr char kSettingsFileName[] = "TS.SET";

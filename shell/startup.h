@@ -10,6 +10,8 @@ void StartProgram();
 // no preferences files (its options say everything), keeps its scratch files
 // in a folder of its own and must not touch the user's working folder.
 void StartRecords();
-// Sets the image record's source kind from the last four characters of a
-// file name (".tif" 3, ".rvd" 5, ".pcx" 2, ".pnt" 1, ".sun" 0, else -1).
-int SourceTypeFromName(const char* name);
+// Fills the host interface (core/host.h) with the shell's answers: Undo
+// snapshots, the image window's redraw and title. StartRecords calls it; a
+// program sets the members it shows itself (the Skeletonizing window, the
+// conversion feedback) afterwards.
+void InstallShellHost();

@@ -2,7 +2,7 @@
 // recorded points, and the drawn pieces.
 #include "art/flatten.h"
 
-#include "shell/records.h"
+#include "core/records.h"
 #include "tests/support/support.h"
 
 namespace {

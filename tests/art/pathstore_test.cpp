@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "art/pathstore.h"
+#include "core/records.h"
 #include "engine/conversion.h"
 #include "engine/settings.h"
 #include "shell/document.h"
-#include "shell/records.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -18,12 +18,6 @@ class PathStoreTest : public TessTest {
   void SetUp() override {
     TessTest::SetUp();
     gArtScale = 1;
-    tracingMode = 0;
-    colorMode = 0;
-    curFillColor = 0xFF000000u;
-    curFillKind = kPaintBlack;
-    curStrokeKind = kPaintNone;
-    curStrokeWidth = 0;
     gMaxPaths = 10000;
     ASSERT_EQ(ResetPathStore(), 0);
   }
@@ -31,15 +25,14 @@ class PathStoreTest : public TessTest {
     DeleteAllPaths();
     gMaxPaths = 10000;
     gArtScale = 1;
-    tracingMode = 0;
     TessTest::TearDown();
   }
   // A path through the given anchors (pixels), lines only.
-  static void Path(std::initializer_list<std::pair<double, double>> anchors) {
+  void Path(std::initializer_list<std::pair<double, double>> anchors) {
     auto it = anchors.begin();
     penX = it->first;
     penY = it->second;
-    BeginPath();
+    BeginPath(paint_);
     for (++it; it != anchors.end(); ++it) {
       penX = it->first;
       penY = it->second;
@@ -53,8 +46,9 @@ class PathStoreTest : public TessTest {
     MemUnlock(r.points);
     return w;
   }
+  PathPaint paint_;  // the paint of the paths that Path makes
   // n closed squares of the given side, in art units.
-  static void Squares(int n, double side) {
+  void Squares(int n, double side) {
     for (int i = 0; i < n; ++i) Path({{0, 0}, {side, 0}, {side, side}, {0, side}, {0, 0}});
   }
 };
@@ -100,25 +94,26 @@ TEST_F(PathStoreTest, AnchorsHoldHalfPixelsAndRoundWhereTheScaleHasNoRoom) {
 
 TEST_F(PathStoreTest, NewPathPaintAndFlags) {
   struct Case {
-    int16_t mode;
+    uint8_t flags;
     double width;
-    uint8_t flags, weight;
-  } cases[] = {{0, 0, 0, 0}, {1, 1.25, PathFlag::openPath, 12}, {-1, 30, PathFlag::openPath | PathFlag::grouped, 255}};
+    uint8_t weight;
+  } cases[] = {{0, 0, 0}, {PathFlag::openPath, 1.25, 12}, {PathFlag::openPath | PathFlag::grouped, 30, 255}};
   for (const Case& c : cases) {
-    tracingMode = c.mode;
-    curStrokeWidth = c.width;
-    curFillColor = 0x11223344u;
-    curFillKind = kPaintProcess;
-    curStrokeKind = kPaintBlack;
+    paint_.pathFlags = c.flags;
+    paint_.strokeWidth = c.width;
+    paint_.fillColor = 0x11223344u;
+    paint_.strokeColor = 0x55667788u;
+    paint_.fillKind = kPaintProcess;
+    paint_.strokeKind = kPaintBlack;
     Path({{1, 1}, {2, 2}});
     const PathRecord& r = gPaths[gPathCount - 1];
-    EXPECT_EQ(r.pathFlags, c.flags) << c.mode;
-    EXPECT_EQ(r.strokeWeight, c.weight) << c.mode;
+    EXPECT_EQ(r.pathFlags, c.flags);
+    EXPECT_EQ(r.strokeWeight, c.weight) << c.width;
     EXPECT_EQ(r.fillKind, kPaintProcess);
     EXPECT_EQ(r.strokeKind, kPaintBlack);
-    const uint8_t cmyk[4] = {0x44, 0x33, 0x22, 0x11};
-    EXPECT_EQ(memcmp(r.fillColor, cmyk, 4), 0);
-    EXPECT_EQ(memcmp(r.strokeColor, cmyk, 4), 0);
+    const uint8_t fill[4] = {0x44, 0x33, 0x22, 0x11}, stroke[4] = {0x88, 0x77, 0x66, 0x55};
+    EXPECT_EQ(memcmp(r.fillColor, fill, 4), 0);
+    EXPECT_EQ(memcmp(r.strokeColor, stroke, 4), 0);
   }
 }
 
@@ -127,7 +122,7 @@ TEST_F(PathStoreTest, LengthsAndAnchorCounts) {
   Path({{0, 0}, {10, 0}, {10, 10}});                    // open
   penX = 0;
   penY = 0;
-  BeginPath();  // a lone anchor
+  BeginPath(paint_);  // a lone anchor
   Path({{0, 0}, {3, 4}});
   ctrl1X = 100;  // far-off control points do not count toward the length
   ctrl1Y = 100;
@@ -324,7 +319,7 @@ TEST_F(PathStoreTest, ConversionShortOfMemoryDiscardsAndSaysSoAfterwards) {
 }
 
 TEST_F(PathStoreTest, ColorCount) {
-  auto paint = [](uint32_t fill, uint8_t fillKind, uint32_t stroke, uint8_t strokeKind, bool open) {
+  auto paint = [this](uint32_t fill, uint8_t fillKind, uint32_t stroke, uint8_t strokeKind, bool open) {
     Path({{0, 0}, {1, 1}});
     PathRecord& r = gPaths[gPathCount - 1];
     for (int k = 0; k < 4; ++k) {

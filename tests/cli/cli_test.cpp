@@ -17,10 +17,10 @@
 #include <thread>
 #include <vector>
 
+#include "core/records.h"
 #include "platform/platform.h"
 #include "platform/string_ids.h"
 #include "raster/pixel_writers.h"
-#include "shell/records.h"
 #include "tests/support/support.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "art/pathstore.h"
+#include "core/records.h"
 #include "platform/string_ids.h"
-#include "shell/records.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -242,7 +242,7 @@ TEST_F(CustomColorTest, UseByPathsFindsFillsAndStrokes) {
   ASSERT_EQ(ResetPathStore(), 0);
   MakeBitmapImage(32, 32);
   penX = penY = 1;
-  BeginPath();
+  BeginPath(PathPaint{});
   gPaths[0].fillKind = kPaintCustom;
   gPaths[0].fillCustom = 2;
   gPaths[0].strokeKind = kPaintProcess;

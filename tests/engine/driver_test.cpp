@@ -7,12 +7,12 @@
 #include <string>
 
 #include "art/pathstore.h"
+#include "core/records.h"
 #include "engine/conversion.h"
 #include "engine/settings.h"
 #include "platform/platform.h"
 #include "platform/string_ids.h"
 #include "shell/document.h"
-#include "shell/records.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -266,6 +266,54 @@ TEST_F(DriverTest, RowProgressShowsTitleAndPathCount) {
   ShowProgress(0, "");
   progressTitle = 0;
   lastShownRow = 9999;
+}
+
+// The paint and flags that the conversion gives a new path: the tracing
+// mode makes it open (not in color mode) or grouped, the stroke width is the
+// conversion's, Convert Selection Edge strokes centerlines black.
+TEST_F(DriverTest, ConversionPathsTakeTheirPaintFromTheConversionState) {
+  MakeBitmapImage(32, 32);
+  ASSERT_EQ(ResetPathStore(), 0);
+  struct Case {
+    int16_t mode, colorMode;
+    double width;
+    uint8_t flags, weight;
+  } cases[] = {{0, 0, 0, 0, 0},
+               {1, 0, 1.25, PathFlag::openPath, 12},
+               {-1, 0, 30, PathFlag::openPath | PathFlag::grouped, 255},
+               {1, 1, 0, 0, 0},
+               {-1, 1, 0, PathFlag::grouped, 0}};
+  for (const Case& c : cases) {
+    colorMode = c.colorMode;
+    curStrokeWidth = c.width;
+    curFillColor = 0x11223344u;
+    curFillKind = kPaintProcess;
+    curStrokeKind = kPaintBlack;
+    penX = penY = 1;
+    BeginConversionPath(c.mode);
+    const PathRecord& r = gPaths[gPathCount - 1];
+    EXPECT_EQ(r.pathFlags, c.flags) << c.mode;
+    EXPECT_EQ(r.strokeWeight, c.weight) << c.mode;
+    EXPECT_EQ(r.fillKind, kPaintProcess);
+    EXPECT_EQ(r.strokeKind, kPaintBlack);
+    const uint8_t cmyk[4] = {0x44, 0x33, 0x22, 0x11};
+    EXPECT_EQ(memcmp(r.fillColor, cmyk, 4), 0);
+    EXPECT_EQ(memcmp(r.strokeColor, cmyk, 4), 0) << "the stroke starts in the fill color";
+  }
+  colorMode = 0;
+  gDocument->Set(Flag::convertEdgeOnly);
+  gConvSettings->methodFlags |= Method::centerline;
+  BeginConversionPath(1);
+  const PathRecord& edge = gPaths[gPathCount - 1];
+  EXPECT_EQ(edge.fillKind, kPaintNone);
+  EXPECT_EQ(edge.strokeKind, kPaintBlack);
+  const uint8_t black[4] = {0, 0, 0, 0xFF};
+  EXPECT_EQ(memcmp(edge.strokeColor, black, 4), 0);
+  gDocument->Clear(Flag::convertEdgeOnly);
+  curFillColor = 0xFF000000u;
+  curFillKind = kPaintBlack;
+  curStrokeKind = kPaintNone;
+  curStrokeWidth = 0;
 }
 
 }  // namespace

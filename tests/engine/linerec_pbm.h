@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "shell/records.h"
+#include "core/records.h"
 #include "tests/support/support.h"
 
 // Runs a shell command; true when it exited with status 0.

@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "art/pathstore.h"
+#include "core/records.h"
 #include "engine/conversion.h"
 #include "engine/linerec.h"
 #include "engine/settings.h"
 #include "platform/platform.h"
 #include "shell/document.h"
-#include "shell/records.h"
 #include "tests/support/support.h"
 
 namespace {

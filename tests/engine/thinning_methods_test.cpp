@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "art/pathstore.h"
+#include "core/records.h"
 #include "engine/conversion.h"
 #include "engine/linerec.h"
 #include "engine/settings.h"
 #include "engine/thinning.h"
 #include "platform/platform.h"
 #include "shell/document.h"
-#include "shell/records.h"
 #include "tests/engine/linerec_pbm.h"
 #include "tests/support/support.h"
 

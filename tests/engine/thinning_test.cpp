@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "art/pathstore.h"
+#include "core/records.h"
 #include "engine/conversion.h"
 #include "engine/junctions.h"
 #include "engine/settings.h"
@@ -13,7 +14,6 @@
 #include "engine/thinning_model.h"
 #include "platform/platform.h"
 #include "shell/document.h"
-#include "shell/records.h"
 #include "tests/support/support.h"
 
 namespace {

@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "art/pathstore.h"
+#include "core/records.h"
 #include "engine/conversion.h"
 #include "engine/fitter.h"
 #include "engine/polygon.h"
 #include "engine/settings.h"
 #include "engine/tracer.h"
-#include "shell/records.h"
 #include "tests/support/support.h"
 
 class OutlineTest : public TessTest {

@@ -5,9 +5,9 @@
 #include <cctype>
 #include <cstring>
 
+#include "core/records.h"
 #include "engine/conversion.h"
 #include "engine/custom_colors.h"
-#include "shell/records.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ void Color(uint8_t* dst, uint32_t v) {
 int StartArtPath(double x, double y) {
   penX = x;
   penY = y;
-  BeginPath();
+  BeginPath(PathPaint{});
   return gPathCount - 1;
 }
 

@@ -3,10 +3,10 @@
 // the ezdxf auditor.
 #include <cstring>
 
+#include "core/records.h"
 #include "engine/settings.h"
 #include "output/art_writer.h"
 #include "output/stream.h"
-#include "shell/records.h"
 #include "tests/output/art_fixture.h"
 
 namespace {

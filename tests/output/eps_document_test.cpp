@@ -4,12 +4,12 @@
 #include <cstring>
 #include <ctime>
 
+#include "core/records.h"
 #include "engine/custom_colors.h"
 #include "engine/settings.h"
 #include "output/art_writer.h"
 #include "output/stream.h"
 #include "platform/platform.h"
-#include "shell/records.h"
 #include "tests/output/art_fixture.h"
 
 namespace {

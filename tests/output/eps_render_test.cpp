@@ -3,9 +3,9 @@
 // and groups land where the art says.
 #include <cstring>
 
+#include "core/records.h"
 #include "engine/custom_colors.h"
 #include "output/art_writer.h"
-#include "shell/records.h"
 #include "tests/output/art_fixture.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/records.h"
 #include "engine/custom_colors.h"
 #include "output/art_writer.h"
-#include "shell/records.h"
 #include "tests/output/art_fixture.h"
 
 namespace {

@@ -2,9 +2,9 @@
 // disk message, the number formatters and the line reader.
 #include <string>
 
+#include "core/records.h"
 #include "output/stream.h"
 #include "platform/platform.h"
-#include "shell/records.h"
 #include "tests/support/support.h"
 
 namespace {

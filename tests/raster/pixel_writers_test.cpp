@@ -4,8 +4,8 @@
 
 #include <cstring>
 
+#include "core/records.h"
 #include "output/stream.h"
-#include "shell/records.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -266,7 +266,7 @@ TEST_F(PixelWriterTest, PreviewIsScaledToSeventyTwoDpiNeverEnlarged) {
     ASSERT_NE(OutOpen(path.c_str()), kNoFile);
     OutWrite("ABC", 3);
     OutFlush();
-    WriteTiff(0);
+    WriteTiff(0, OutFile());
     int32_t start = gTiffStart, end = gTiffEnd;
     OutClose();
     std::string b = ReadFileBytes(path);
@@ -341,7 +341,7 @@ TEST_F(PixelWriterTest, WritersRoundTripThroughOurReader) {
       ASSERT_TRUE(OpenFixture(Dir(), c.file));
       std::string out = Dir() + "round" + ext;
       CopyName(gImage->path, out.c_str());
-      if (std::string(ext) == ".tif") WriteTiff(1);
+      if (std::string(ext) == ".tif") WriteTiff(1, kNoFile);
       else WriteRanvelle();
       ASSERT_EQ(gUserAbort, 0);
       CloseDocument();

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/sample_store.h"
+#include "core/records.h"
 #include "platform/platform.h"
 #include "raster/open_image.h"
+#include "raster/sample_store.h"
 #include "shell/document.h"
-#include "shell/records.h"
 #include "shell/startup.h"
 #include "tests/support/support.h"
 

@@ -1,6 +1,6 @@
 // The gray and color sample store: geometry, downsampling, the work block,
 // the cube palette, the repeated last pixel and the conversion-area filter.
-#include "engine/sample_store.h"
+#include "raster/sample_store.h"
 #include "tests/raster/raster_helpers.h"
 
 namespace {

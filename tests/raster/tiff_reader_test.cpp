@@ -4,7 +4,7 @@
 // reader's refusals, on hand-built directories.
 #include <map>
 
-#include "engine/sample_store.h"
+#include "raster/sample_store.h"
 #include "tests/raster/raster_helpers.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "art/pathstore.h"
+#include "core/records.h"
 #include "engine/conversion.h"
 #include "platform/string_ids.h"
 #include "shell/document.h"
-#include "shell/records.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -78,7 +78,7 @@ class DocumentTest : public TessTest {
     strcpy(gImage->docName, (Dir() + "drawing.eps").c_str());
     ResetPathStore();
     penX = penY = 1;
-    BeginPath();
+    BeginPath(PathPaint{});
     penX = 20;
     AddPathPoint(0);
     gDocument->Set(Flag::artModified);

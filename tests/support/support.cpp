@@ -9,9 +9,9 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "core/records.h"
 #include "engine/settings.h"
 #include "platform/platform.h"
-#include "shell/records.h"
 
 void TessTest::SetUp() {
   ResetRecords();

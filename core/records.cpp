@@ -1,4 +1,4 @@
-#include "shell/records.h"
+#include "core/records.h"
 
 #include <cstring>
 

@@ -247,6 +247,9 @@ extern PrefsRecord* gPrefsEdit;
 // The one-bit working bitmap: 1 = black, bit 0x80 leftmost, rows rowBytes
 // apart, one blank guard row above the first row and one below the last.
 extern uint8_t* gWorkBits;
+// Bytes of one row of the working bitmap and of every bitmap of its geometry
+// (the mask, the template copy, the backup plane).
+inline size_t RowBytes() { return static_cast<size_t>(gImage->rowBytes); }
 
 extern int16_t gUserAbort;
 extern int16_t gPathCount;

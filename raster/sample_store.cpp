@@ -1,9 +1,9 @@
-#include "engine/sample_store.h"
+#include "raster/sample_store.h"
 
 #include <cstring>
 
+#include "core/records.h"
 #include "raster/open_image.h"
-#include "shell/records.h"
 
 uint8_t cubePalette[216][3];
 uint8_t levelsTable[256];
