@@ -181,7 +181,9 @@ TEST_F(OpenImageTest, AllFormatsCoversEveryFilter) {
     for (size_t at = 0; at <= p.size();) {
       size_t end = p.find(';', at);
       if (end == std::string::npos) end = p.size();
-      EXPECT_NE(all.find(";" + p.substr(at, end - at) + ";"), std::string::npos) << kOpenImageFilters[i].label;
+      std::string pattern = ";";
+      pattern.append(p, at, end - at).append(";");
+      EXPECT_NE(all.find(pattern), std::string::npos) << kOpenImageFilters[i].label;
       at = end + 1;
     }
   }
