@@ -484,3 +484,20 @@ void FreePathStoreCopy(PathStoreCopy* copy) {
   MemFreePtr(copy->records);
   *copy = PathStoreCopy{};
 }
+
+bool NextPathSegment(const int16_t* words, int count, int* at, PathSegment* segment) {
+  int i = *at;
+  if (i + 2 >= count) return false;
+  bool curve = (static_cast<uint16_t>(words[i]) & kCurveBit) != 0;
+  int end = curve ? i + 6 : i + 2;
+  if (end + 1 >= count) return false;
+  segment->curve = curve;
+  segment->c1x = curve ? words[i + 2] : 0;
+  segment->c1y = curve ? words[i + 3] : 0;
+  segment->c2x = curve ? words[i + 4] : 0;
+  segment->c2y = curve ? words[i + 5] : 0;
+  segment->x = AnchorWord(words[end]);
+  segment->y = AnchorWord(words[end + 1]);
+  *at = end;
+  return true;
+}

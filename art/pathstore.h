@@ -51,6 +51,20 @@ enum PaintKind : uint8_t { kPaintNone = 0, kPaintWhite = 1, kPaintBlack = 2, kPa
 // Bit 15 of an anchor word marks a curve (x: leaving, y: arriving).
 constexpr uint16_t kCurveBit = 0x8000;
 
+// The segments of a path's point words, in order: the starting anchor is
+// words 0 and 1 (AnchorWord strips the flag bit); each segment is a line or a
+// curve with its two control points, ending at an anchor given without flag
+// bits. The walk stops before a segment whose words are cut short.
+struct PathSegment {
+  bool curve;
+  int16_t c1x, c1y, c2x, c2y;  // control points of a curve
+  int16_t x, y;                // the end anchor
+};
+inline int16_t AnchorWord(int16_t word) { return static_cast<int16_t>(word & 0x7FFF); }
+// `at` starts at 0 and is advanced to the segment's end anchor; false when no
+// whole segment follows.
+bool NextPathSegment(const int16_t* words, int count, int* at, PathSegment* segment);
+
 enum DiscardReason : int { kDiscardLimit = 0, kDiscardMemory = 1 };
 
 // Store state.

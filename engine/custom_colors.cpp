@@ -501,11 +501,17 @@ void FormatColorCounts(char* text, int size) {
 // ---------------------------------------------------------------------------
 // Screen color.
 
-uint32_t DisplayColor(const uint8_t cmyk[4]) {
+uint32_t ProcessRgb(const uint8_t cmyk[4]) {
   int w = 255 - cmyk[3];
   int r = (255 - cmyk[0]) * w / 255;
   int g = (255 - cmyk[1]) * w / 255;
   int b = (255 - cmyk[2]) * w / 255;
+  return static_cast<uint32_t>(r << 16 | g << 8 | b);
+}
+
+uint32_t DisplayColor(const uint8_t cmyk[4]) {
+  uint32_t plain = ProcessRgb(cmyk);
+  int r = static_cast<int>(plain >> 16), g = static_cast<int>(plain >> 8 & 0xFF), b = static_cast<int>(plain & 0xFF);
   if (g <= r) {
     if (b > r) {
       b = (b + r) / 2;

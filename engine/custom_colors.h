@@ -102,7 +102,12 @@ void FormatColorFraction(uint8_t component, char* text);
 uint8_t ParseColorFraction(const char* text, const char** end);
 
 // ---------------------------------------------------------------------------
-// The screen color (0x00RRGGBB) of a C, M, Y, K color.
+// The sRGB color (0x00RRGGBB) of a C, M, Y, K color: each of R, G and B is
+// the white left by its ink and by black, (255 - C) x (255 - K) / 255 for R.
+// The SVG writer paints with it.
+uint32_t ProcessRgb(const uint8_t cmyk[4]);
+// The screen color (0x00RRGGBB) of a C, M, Y, K color: ProcessRgb with the
+// program's own lift of green and blue where red leads.
 uint32_t DisplayColor(const uint8_t cmyk[4]);
 
 // ---------------------------------------------------------------------------

@@ -56,6 +56,10 @@ void FormatCreationDate(const struct tm& when, char* text, int size);
 void ResetPathWriter();  // the last paints and weight, at the start of a file
 void WriteColorComments();
 void WritePath(const PathRecord* path);
+// How a path is painted: 'f' closed and filled, 'b' closed, filled and
+// stroked, 'S' stroked as it stands (an open path is never filled), 0 not
+// at all (no paint, or no points).
+char PaintingOperator(const PathRecord* path);
 // role 0 fill, 1 stroke; `color` is the path's color of that role.
 void WritePaint(int role, int kind, int customIndex, int tint, const uint8_t color[4]);
 // The smoothness judgement of an anchor from its incoming and outgoing

@@ -102,17 +102,16 @@ bool SmoothAnchor(int32_t inX, int32_t inY, int32_t outX, int32_t outY) {
   return angle > 170 && angle < 190;
 }
 
-void WritePath(const PathRecord* path) {
-  if (path->pointCount <= 0 || path->points == kNoMem) return;
+char PaintingOperator(const PathRecord* path) {
+  if (path->pointCount <= 0 || path->points == kNoMem) return 0;
   bool open = (path->pathFlags & PathFlag::openPath) != 0;
-  const char* op;
-  if (path->fillKind != kPaintNone && !open) {
-    op = path->strokeKind != kPaintNone ? "b" : "f";
-  } else if (path->strokeKind != kPaintNone) {
-    op = "S";
-  } else {
-    return;
-  }
+  if (path->fillKind != kPaintNone && !open) return path->strokeKind != kPaintNone ? 'b' : 'f';
+  return path->strokeKind != kPaintNone ? 'S' : 0;
+}
+
+void WritePath(const PathRecord* path) {
+  const char op[2] = {PaintingOperator(path), 0};
+  if (op[0] == 0) return;
   if (op[0] != 'S' && (memcmp(path->fillColor, gLastFill, 4) != 0 || path->fillKind != gLastFillKind)) {
     memcpy(gLastFill, path->fillColor, 4);
     gLastFillKind = path->fillKind;

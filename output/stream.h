@@ -29,6 +29,22 @@ void OutFlush();
 bool OutClose();
 int16_t OutFile();  // the open output file, -1 when none
 int16_t OutFillCount();
+// The file offset at which the next byte written will land.
+int32_t OutPosition();
+
+// Compressed sections (a PDF content stream): between OutDeflateBegin and
+// OutDeflateEnd every byte written through the stream is compressed into
+// the zlib format first. Begin returns false after message 237 with the
+// abort flag set when the compressor's memory cannot be had; End finishes
+// the section and returns the number of compressed bytes it wrote.
+// OutClose ends an unfinished section.
+bool OutDeflateBegin();
+int32_t OutDeflateEnd();
 
 void OutCoord(int16_t value, int axis);
 void OutFraction(uint8_t component);
+// An art coordinate in rounded tenths of a point, as OutCoord writes it
+// (axis 1 measured up from the image's bottom edge), and tenths written in
+// OutCoord's form ("123.4 ", "12 ", ".5 ", "-3 ").
+int64_t CoordTenths(int16_t value, int axis);
+void OutTenths(int64_t tenths);

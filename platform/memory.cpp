@@ -108,6 +108,9 @@ void MemFreePtr(void* p) {
   --gLive;
 }
 
+void* ZlibAlloc(void*, unsigned items, unsigned size) { return MemAllocPtr(static_cast<size_t>(items) * size); }
+void ZlibFree(void*, void* block) { MemFreePtr(block); }
+
 void MemFailNext(int count) { gFailNext = count; }
 void MemFailAbove(size_t bytes) { gFailAbove = bytes; }
 void MemResetFailures() {

@@ -101,6 +101,10 @@ int MemLiveCount();         // blocks currently allocated (leak checks in tests)
 // are never moved, such as the working bitmap). nullptr on failure.
 void* MemAllocPtr(size_t size);
 void MemFreePtr(void* p);
+// zlib's allocator and release over MemAllocPtr (the zalloc and zfree of a
+// z_stream), so that the failure hooks and leak checks reach zlib too.
+void* ZlibAlloc(void* opaque, unsigned items, unsigned size);
+void ZlibFree(void* opaque, void* block);
 
 // Test hooks: make the next `count` allocations fail, or every allocation of
 // more than `bytes` bytes (0 turns that off). Both apply to MemAlloc,

@@ -590,9 +590,6 @@ int32_t DecodeLzwStrip() {
 z_stream gZip;
 bool gInflating = false;
 
-voidpf ZipAlloc(voidpf, uInt items, uInt size) { return MemAllocPtr(static_cast<size_t>(items) * size); }
-void ZipFree(voidpf, voidpf p) { MemFreePtr(p); }
-
 void EndInflate() {
   if (gInflating) inflateEnd(&gZip);
   gInflating = false;
@@ -601,8 +598,8 @@ void EndInflate() {
 int StartInflate() {
   EndInflate();
   memset(&gZip, 0, sizeof gZip);
-  gZip.zalloc = ZipAlloc;
-  gZip.zfree = ZipFree;
+  gZip.zalloc = ZlibAlloc;
+  gZip.zfree = ZlibFree;
   int ret = inflateInit(&gZip);
   if (ret != Z_OK) return ret == Z_MEM_ERROR ? kStrMemory : kStrBadCode;
   gInflating = true;

@@ -11,6 +11,7 @@ packages=(
   zlib1g-dev libpng-dev libjpeg62-turbo-dev libgif-dev libwebp-dev
   libjpeg-turbo-progs webp optipng pngcrush
   python3 python3-ezdxf potrace poppler-utils time
+  libxml2-utils librsvg2-bin qpdf
 )
 
 missing=()

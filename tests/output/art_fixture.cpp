@@ -1,5 +1,7 @@
 #include "tests/output/art_fixture.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cctype>
@@ -104,22 +106,8 @@ int RunCommand(const std::string& command, std::string* output) {
   return status;
 }
 
-bool RenderEps(const std::string& eps, const std::string& dir, Raster* out, std::string* log) {
-  std::string ppm = dir + "render.ppm";
-  // Ghostscript crops only files whose first line it knows as EPS, and ours
-  // carries the drawing program's own header line; so the page is set to the
-  // bounding box as well, which renders the same pixels. Fast color turns
-  // CMYK into RGB by the plain formula rather than through color profiles.
-  std::string text = ReadFileBytes(eps);
-  size_t box = text.find("%%BoundingBox:0 0 ");
-  if (box == std::string::npos) return false;
-  int w = 0, h = 0;
-  if (sscanf(text.c_str() + box, "%%%%BoundingBox:0 0 %d %d", &w, &h) != 2) return false;
-  std::string cmd = "gs -q -dSAFER -dBATCH -dNOPAUSE -dEPSCrop -dUseFastColor -dFIXEDMEDIA -dDEVICEWIDTHPOINTS=" +
-                    std::to_string(w) + " -dDEVICEHEIGHTPOINTS=" + std::to_string(h) +
-                    " -sDEVICE=ppmraw -r72 -sOutputFile='" + ppm + "' '" + eps + "'";
-  if (RunCommand(cmd, log) != 0) return false;
-  std::string bytes = ReadFileBytes(ppm);
+bool ReadPpm(const std::string& path, Raster* out) {
+  std::string bytes = ReadFileBytes(path);
   // The header: magic, width, height, maxval, with "#" comment lines between.
   size_t at = 0;
   std::vector<std::string> fields;
@@ -149,6 +137,92 @@ bool RenderEps(const std::string& eps, const std::string& dir, Raster* out, std:
   out->rgb.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at),
                   bytes.begin() + static_cast<std::ptrdiff_t>(at + size));
   return true;
+}
+
+bool RenderEps(const std::string& eps, const std::string& dir, Raster* out, std::string* log, int dpi) {
+  std::string ppm = dir + "render.ppm";
+  // Ghostscript crops only files whose first line it knows as EPS, and ours
+  // carries the drawing program's own header line; so the page is set to the
+  // bounding box as well, which renders the same pixels. Fast color turns
+  // CMYK into RGB by the plain formula rather than through color profiles.
+  // Above 72 dpi the edges are smoothed, as the other renderers do.
+  std::string text = ReadFileBytes(eps);
+  size_t box = text.find("%%BoundingBox:0 0 ");
+  if (box == std::string::npos) return false;
+  int w = 0, h = 0;
+  if (sscanf(text.c_str() + box, "%%%%BoundingBox:0 0 %d %d", &w, &h) != 2) return false;
+  std::string cmd = "gs -q -dSAFER -dBATCH -dNOPAUSE -dEPSCrop -dUseFastColor -dFIXEDMEDIA -dDEVICEWIDTHPOINTS=" +
+                    std::to_string(w) + " -dDEVICEHEIGHTPOINTS=" + std::to_string(h) +
+                    (dpi > 72 ? " -dGraphicsAlphaBits=4" : "") + " -sDEVICE=ppmraw -r" + std::to_string(dpi) +
+                    " -sOutputFile='" + ppm + "' '" + eps + "'";
+  if (RunCommand(cmd, log) != 0) return false;
+  return ReadPpm(ppm, out);
+}
+
+bool RenderSvg(const std::string& svg, const std::string& dir, Raster* out, std::string* log, int dpi) {
+  std::string ppm = dir + "render-svg.ppm";
+  std::string d = std::to_string(dpi);
+  std::string png = dir + "render-svg.png";
+  std::string cmd = "rsvg-convert -d " + d + " -p " + d + " -b white -o '" + png + "' '" + svg + "' && pngtopnm '" +
+                    png + "' > '" + ppm + "'";
+  if (RunCommand(cmd, log) != 0) return false;
+  return ReadPpm(ppm, out);
+}
+
+bool RenderPdf(const std::string& pdf, const std::string& dir, Raster* out, std::string* log, int dpi) {
+  std::string prefix = dir + "render-pdf";
+  std::string cmd = "pdftoppm -r " + std::to_string(dpi) + " -singlefile '" + pdf + "' '" + prefix + "'";
+  if (RunCommand(cmd, log) != 0) return false;
+  return ReadPpm(prefix + ".ppm", out);
+}
+
+namespace {
+
+// Each channel of a raster averaged over the 5 x 5 pixels around each pixel
+// (fewer at the borders), through a summed-area table.
+std::vector<double> BoxMeans(const Raster& r) {
+  const int w = r.width, h = r.height, radius = 2;
+  std::vector<double> means(static_cast<size_t>(w) * h * 3);
+  std::vector<int64_t> sums(static_cast<size_t>(w + 1) * (h + 1));
+  for (int c = 0; c < 3; ++c) {
+    for (int y = 0; y < h; ++y) {
+      int64_t row = 0;
+      for (int x = 0; x < w; ++x) {
+        row += r.rgb[(static_cast<size_t>(y) * w + x) * 3 + c];
+        sums[static_cast<size_t>(y + 1) * (w + 1) + x + 1] = sums[static_cast<size_t>(y) * (w + 1) + x + 1] + row;
+      }
+    }
+    auto at = [&](int x, int y) { return sums[static_cast<size_t>(y) * (w + 1) + x]; };
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        int x0 = std::max(0, x - radius), x1 = std::min(w, x + radius + 1);
+        int y0 = std::max(0, y - radius), y1 = std::min(h, y + radius + 1);
+        int64_t sum = at(x1, y1) - at(x1, y0) - at(x0, y1) + at(x0, y0);
+        means[(static_cast<size_t>(y) * w + x) * 3 + c] = static_cast<double>(sum) / ((x1 - x0) * (y1 - y0));
+      }
+  }
+  return means;
+}
+
+}  // namespace
+
+int RenderMismatches(const Raster& a, const Raster& b, int tolerance) {
+  if (a.width != b.width || a.height != b.height) return -1;
+  std::vector<double> ma = BoxMeans(a), mb = BoxMeans(b);
+  int count = 0;
+  for (size_t i = 0; i < ma.size(); i += 3)
+    for (size_t c = 0; c < 3; ++c)
+      if (std::abs(ma[i + c] - mb[i + c]) > tolerance) {
+        ++count;
+        break;
+      }
+  return count;
+}
+
+Raster Darkest(const Raster& r) {
+  Raster d = r;
+  for (size_t i = 0; i + 2 < d.rgb.size(); i += 3) d.rgb[i] = d.rgb[i + 1] = d.rgb[i + 2] = std::min({d.rgb[i], d.rgb[i + 1], d.rgb[i + 2]});
+  return d;
 }
 
 bool Near(uint32_t color, uint32_t expected, int tolerance) {

@@ -40,7 +40,22 @@ struct Raster {
   std::vector<uint8_t> rgb;
   uint32_t At(int x, int y) const;  // 0xRRGGBB
 };
-bool RenderEps(const std::string& eps, const std::string& dir, Raster* out, std::string* log);
+bool RenderEps(const std::string& eps, const std::string& dir, Raster* out, std::string* log, int dpi = 72);
+// An SVG file rendered by rsvg-convert over white, a PDF file by pdftoppm,
+// at `dpi`; a binary PPM file read into a raster.
+bool RenderSvg(const std::string& svg, const std::string& dir, Raster* out, std::string* log, int dpi);
+bool RenderPdf(const std::string& pdf, const std::string& dir, Raster* out, std::string* log, int dpi);
+bool ReadPpm(const std::string& path, Raster* out);
+// The number of pixels where two renderings of the same art disagree: where
+// some channel, averaged over the 5 x 5 pixels around the pixel, differs by
+// more than `tolerance`. Averaging lets edges smoothed differently by two
+// renderers agree, while a shape missing, moved, miscolored or drawn with
+// another line weight changes the averages. -1 when the sizes differ.
+int RenderMismatches(const Raster& a, const Raster& b, int tolerance);
+// Every channel of each pixel set to the pixel's darkest channel: the shapes
+// of a rendering with little of what its renderer made of the colors (a
+// pure ink and black are 0 whatever RGB they became).
+Raster Darkest(const Raster& r);
 // True when the color is within `tolerance` of `expected` in every channel.
 bool Near(uint32_t color, uint32_t expected, int tolerance = 12);
 
