@@ -11,8 +11,14 @@ input="${1:-$root/samples/sample.tif}"
 [ $# -gt 0 ] && shift
 mkdir -p "$root/out"
 base="$(basename "${input%.*}")"
-eps="$root/out/$base.eps"
-png="$root/out/$base.png"
+# The art and its rendering go to out/NAME.eps and out/NAME.png, or to
+# out/NAME-traced.* when either would be the input itself (an image kept in
+# out/): nothing the user has is ever written over.
+same_as_input() { [ "$(realpath -m -- "$1")" = "$(realpath -m -- "$input")" ]; }
+stem="$root/out/$base"
+while same_as_input "$stem.eps" || same_as_input "$stem.png"; do stem="$stem-traced"; done
+eps="$stem.eps"
+png="$stem.png"
 # Status 3: the art was saved but is incomplete (the line above said so).
 "$root/build/bin/tessary-cli" "$@" "$input" -o "$eps" || [ $? -eq 3 ]
 # The page is the art's bounding box (read here: the art file writes it with no
