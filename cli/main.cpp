@@ -561,7 +561,7 @@ int ConvertBatch(const Options& o) {
       ++gFailures;
     }
   }
-  gBatchHooks = BatchHooks{CliSelect, CliDestination, CliToolbox, ItemDone};
+  gBatchHooks = BatchHooks{CliSelect, CliDestination, CliToolbox, ItemDone, nullptr};
   gHolding = true;
   RunBatch();
   gHolding = false;

@@ -142,6 +142,9 @@ struct DocumentRecord {
   // Paths the last conversion had to drop at the path limit or for memory
   // (with `pathsDroppedLimit` / `pathsDroppedMemory`): its art is incomplete.
   int32_t droppedPathCount;
+  // Pixels per inch that every image opened takes instead of its file's own
+  // (the command line's --resolution); 0 keeps the file's.
+  double givenResolution;
 
   bool Test(DocFlag f) const { return (flags[f.byte] & f.mask) != 0; }
   void Set(DocFlag f) { flags[f.byte] |= f.mask; }

@@ -409,6 +409,12 @@ int OpenImage(void* source) {
   int failed = ReadByKind(source);
   EndReadProgress();
   if (failed || !gWorkBits) return 0;
+  // A resolution given by the user stands for the file's own; a store
+  // halved 2:1 halves it as it halves the file's.
+  if (gDocument->givenResolution > 0) {
+    bool halved = SampleStoreMade() && gDocument->Test(Flag::downsample2to1);
+    gImage->resolutionX = gImage->resolutionY = gDocument->givenResolution / (halved ? 2 : 1);
+  }
 
   gImage->rowBytes = static_cast<int16_t>(gImage->rowBits / 8);
   gImage->rowWords = static_cast<int16_t>(gImage->rowBytes / 2);

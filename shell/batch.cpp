@@ -141,10 +141,10 @@ int ProcessItem(const BatchEntry& entry, const std::vector<std::string>& inputs)
 
 }  // namespace
 
-BatchHooks gBatchHooks = {HeadlessSelect, HeadlessDestination, HeadlessToolbox, HeadlessItemDone};
+BatchHooks gBatchHooks = {HeadlessSelect, HeadlessDestination, HeadlessToolbox, HeadlessItemDone, nullptr};
 
 void InstallHeadlessBatchHooks() {
-  gBatchHooks = {HeadlessSelect, HeadlessDestination, HeadlessToolbox, HeadlessItemDone};
+  gBatchHooks = {HeadlessSelect, HeadlessDestination, HeadlessToolbox, HeadlessItemDone, nullptr};
 }
 
 int BatchCount() { return gListHandle != kNoMem && gDocument->batchFileCount > 0 ? gDocument->batchFileCount : 0; }
@@ -234,6 +234,10 @@ int RunBatchList() {
     inputs.push_back(std::string(BatchEntryAt(i)->folder) + BatchEntryAt(i)->name);
   int result = kBatchDone;
   while (BatchCount() > 0) {
+    if (gBatchHooks.claimItem && !gBatchHooks.claimItem()) {
+      RemoveBatchEntry(0);
+      continue;
+    }
     BatchEntry entry = *BatchEntryAt(0);
     TakeNextBatchItem(gImage->path, gImage->sourceFolder);
     gUserAbort = 0;

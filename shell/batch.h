@@ -77,6 +77,10 @@ struct BatchHooks {
   int (*destinationDialog)();  // nonzero: continue
   void (*showToolbox)(bool show);
   void (*itemDone)(const BatchItemReport& report);
+  // Asked before each item, in list order, when set: true when this
+  // process converts the item, false to pass it by unreported (a batch
+  // spread over worker processes, each holding the whole list).
+  bool (*claimItem)();
 };
 extern BatchHooks gBatchHooks;
 void InstallHeadlessBatchHooks();

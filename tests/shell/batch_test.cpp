@@ -38,7 +38,7 @@ class BatchTest : public TessTest {
     TessTest::SetUp();
     DefaultPrefsRecord(gPrefs);
     CopyName(gPrefs->scratchFolder, Dir().c_str());
-    gBatchHooks = BatchHooks{ScriptedSelect, ScriptedDestination, RecordToolbox, Collect};
+    gBatchHooks = BatchHooks{ScriptedSelect, ScriptedDestination, RecordToolbox, Collect, nullptr};
     gItems.clear();
     gDialogScript.clear();
     gDialogCalls.clear();
