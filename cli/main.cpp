@@ -3,6 +3,7 @@
 //
 //   tessary-cli [options] INPUT...          batch: art beside each input, or in --output-dir
 //   tessary-cli [options] INPUT -o OUTPUT   one file; the format follows OUTPUT's extension
+//   tessary-cli [options] - [-o -]           standard input to standard output
 //
 // Exit status: 0 when every file was converted and saved, 3 when every file
 // was saved but some art is incomplete (paths dropped at the path limit or
@@ -17,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/std_streams.h"
+#include "cli/workers.h"
 #include "core/records.h"
 #include "engine/conversion.h"
 #include "engine/settings.h"
@@ -35,9 +38,17 @@ namespace {
 const char kUsage[] =
     "usage: tessary-cli [options] INPUT...          (art beside each input, or in --output-dir)\n"
     "       tessary-cli [options] INPUT -o OUTPUT   (one file; the format follows OUTPUT's extension)\n"
+    "       tessary-cli [options] - [-o -]           (standard input to standard output)\n"
     "\n"
     "Traces one-bit, gray and color images (PNG, JPEG, GIF, WebP, BMP, PBM/PGM/PPM, TIFF,\n"
     "PCX, Sun raster, MacPaint, Ranvelle) into vector art.\n"
+    "\n"
+    "Input:\n"
+    "  INPUT                     an image file; - reads the image from standard input (the\n"
+    "                            kind is told by the content) and writes the art to standard\n"
+    "                            output unless -o names a file\n"
+    "      --resolution DPI      take every image at DPI pixels per inch (24 to 4000) instead\n"
+    "                            of its file's own resolution (or 72 when it has none)\n"
     "\n"
     "Output:\n"
     "  -o, --output FILE         write the art of the single INPUT to FILE (.qv .eps .dxf .emf)\n"
@@ -45,6 +56,7 @@ const char kUsage[] =
     "  -f, --format FMT          qv | eps (header, no preview) | eps-bw | eps-color (TIFF\n"
     "                            preview) | dxf | emf; default eps, or OUTPUT's extension\n"
     "  -r, --replace             batch: replace existing art files (otherwise they are skipped)\n"
+    "  -j, --jobs N              batch: convert in N worker processes at once (1 to 64)\n"
     "      --save-image FILE     also write the opened pixel image to FILE (.rvd Ranvelle or\n"
     "                            .tif TIFF); with a single INPUT and no -o, nothing is traced\n"
     "\n"
@@ -92,6 +104,8 @@ struct Options {
   bool replace = false;
   bool quiet = false;
   bool downsample = false;
+  int jobs = 1;
+  double resolution = 0;  // 0: each file's own
 };
 
 volatile sig_atomic_t gInterrupted = 0;
@@ -121,40 +135,53 @@ bool gHolding = false;
 // The backend: messages to standard error, a progress bar on a terminal, and
 // Ctrl+C as the Stop button.
 
-int CliShowMessage(int id, int kind, const char* text) {
-  if (gBarShown) {
-    fputs("\r\033[K", stderr);
-    gBarShown = false;
-  }
-  if (gHolding && kind == kMessageWarning) {
-    gHeld.push_back(HeldMessage{id, text});
-    return kAnswerOK;
-  }
-  fprintf(stderr, "tessary-cli: %s\n", text);
+// Nobody is there to answer: an existing art file is skipped (--replace
+// overwrites without asking), every other question takes its default.
+int CliAnswer(int id, int kind) {
   if (kind == kMessageWarning) return kAnswerOK;
-  // Nobody is there to answer: an existing art file is skipped (--replace
-  // overwrites without asking), every other question takes its default.
   if (id == kStrFileAlreadyExists) return kAnswerNo;
   return kind == kMessageOKCancel ? kAnswerOK : kAnswerYes;
 }
 
-void CliBeep() {}
-
-void CliProgress(const ProgressModel& m) {
+// The one progress line: a bar, the percentage and a text; a negative
+// percent takes it away.
+void DrawBar(int percent, const char* text) {
   if (!gProgressBar) return;
-  if (!m.open || m.percent < 0) {
+  if (percent < 0) {
     if (gBarShown) fputs("\r\033[K", stderr);
     gBarShown = false;
     return;
   }
   const int width = 30;
-  int filled = m.percent * width / 100;
-  std::string bar(static_cast<size_t>(filled), '#');
+  std::string bar(static_cast<size_t>(percent * width / 100), '#');
   bar.resize(width, '.');
-  std::string batch = m.batchText.empty() ? "" : "  (" + m.batchText + ")";
-  fprintf(stderr, "\r\033[K[%s] %3d%% %s%s", bar.c_str(), m.percent, m.text.c_str(), batch.c_str());
+  fprintf(stderr, "\r\033[K[%s] %3d%% %s", bar.c_str(), percent, text);
   fflush(stderr);
   gBarShown = true;
+}
+
+// One line (with its line end) on standard error, the progress line taken
+// away first; a batch worker hands it to the parent, which prints it.
+void Say(const std::string& line) {
+  if (TellParent(line)) return;
+  DrawBar(-1, "");
+  fputs(line.c_str(), stderr);
+}
+
+int CliShowMessage(int id, int kind, const char* text) {
+  if (gHolding && kind == kMessageWarning) {
+    gHeld.push_back(HeldMessage{id, text});
+    return kAnswerOK;
+  }
+  Say(std::string("tessary-cli: ") + text + "\n");
+  return CliAnswer(id, kind);
+}
+
+void CliBeep() {}
+
+void CliProgress(const ProgressModel& m) {
+  std::string text = m.text + (m.batchText.empty() ? "" : "  (" + m.batchText + ")");
+  DrawBar(m.open ? m.percent : -1, text.c_str());
 }
 
 PumpResult CliPump() {
@@ -166,7 +193,9 @@ PumpResult CliPump() {
 // A line about a file that was saved: silenced by --quiet.
 void Note(const char* fmt, const char* a, const char* b = "") {
   if (gQuiet) return;
-  fprintf(stderr, fmt, a, b);
+  char line[3 * kNameBufferSize];
+  snprintf(line, sizeof line, fmt, a, b);
+  Say(line);
 }
 
 // The messages held for the file just done. After a failure they are
@@ -178,7 +207,7 @@ std::string TakeHeld(bool failed, bool incomplete = false) {
     if (failed) {
       joined += (joined.empty() ? "" : " ") + m.text;
     } else if (!incomplete || (m.id != kMsgPathLimitExceeded && m.id != kMsgPathsSkippedForMemory)) {
-      fprintf(stderr, "tessary-cli: %s\n", m.text.c_str());
+      Say("tessary-cli: " + m.text + "\n");
     }
   }
   gHeld.clear();
@@ -189,13 +218,13 @@ std::string TakeHeld(bool failed, bool incomplete = false) {
 // with the messages held for it.
 void Failed(const char* file, const char* why) {
   std::string held = TakeHeld(true);
-  fprintf(stderr, "%s: %s%s\n", file, why, held.c_str());
+  Say(std::string(file) + ": " + why + held + "\n");
 }
 
 // The line of a file that was saved with paths dropped; always shown.
 void Incomplete(const char* source, const char* output, int32_t dropped) {
-  fprintf(stderr, "%s -> %s: saved, but incomplete: %ld short paths were dropped\n", source, output,
-          static_cast<long>(dropped));
+  Say(std::string(source) + " -> " + output + ": saved, but incomplete: " + std::to_string(dropped) +
+      " short paths were dropped\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -437,6 +466,24 @@ bool OutputAllowed(const std::string& output, const std::vector<std::string>& in
   return true;
 }
 
+// The item that no worker reached before a stop.
+void NotRun(const char* source) {
+  Failed(Shown(source), "not converted: the run was stopped");
+  ++gFailures;
+}
+
+// In the parent: a line a worker told, and the count of an item's status.
+void WorkerLine(const char* line) { Say(std::string(line) + "\n"); }
+void WorkerCounted(int status) {
+  if (status == kItemIncomplete) ++gIncomplete;
+  else if (status != kItemSaved) ++gFailures;
+}
+// In a worker: what is left held after its last item.
+void EndWorker() {
+  TakeHeld(false);
+  RemoveScratchFolder();
+}
+
 int gSelectCalls = 0;
 int CliSelect() {
   // The list is built from the command line; after a stop or a Cancel the
@@ -473,32 +520,30 @@ bool SaveImage(const std::string& path) {
   return ok;
 }
 
-// One input to one named output (or only the image with --save-image).
-int ConvertOne(const Options& o) {
-  const std::string& input = o.inputs[0];
+// One input file to one output file (or only the image with --save-image).
+int ConvertFile(const Options& o, const std::string& input, const std::string& output) {
   if (const char* problem = InputProblem(input.c_str())) {
     Failed(input.c_str(), problem);
     return 1;
   }
   // No output may replace the image or the settings file read.
-  for (const std::string* out : {&o.output, &o.saveImage})
+  for (const std::string* out : {&output, &o.saveImage})
     if (!out->empty() && !OutputAllowed(*out, {input, o.settingsFile})) return 1;
-  if (!CopyName(gImage->path, input.c_str()) ||
-      (!o.output.empty() && !CopyName(gImage->docName, o.output.c_str()))) {
+  if (!CopyName(gImage->path, input.c_str()) || (!output.empty() && !CopyName(gImage->docName, output.c_str()))) {
     fprintf(stderr, "tessary-cli: the file name is longer than %d characters\n", kNameBufferSize - 1);
     return 1;
   }
-  if (o.output.empty()) CopyName(gImage->docName, input.c_str());
+  if (output.empty()) CopyName(gImage->docName, input.c_str());
   gImage->sourceType = static_cast<int16_t>(SourceTypeFromName(input.c_str()));
   gHolding = true;
   if (!OpenDocument(nullptr)) {
-    Failed(input.c_str(), StatusText(kItemOpenFailed));
+    Failed(o.inputs[0].c_str(), StatusText(kItemOpenFailed));
     gHolding = false;
     return 1;
   }
   bool ok = true;
   if (!o.saveImage.empty()) ok = SaveImage(o.saveImage);
-  if (ok && !o.output.empty()) {
+  if (ok && !output.empty()) {
     ConvertImage(false);
     int status;
     if (gUserAbort) {
@@ -516,18 +561,39 @@ int ConvertOne(const Options& o) {
     if (ok && gDocument->droppedPathCount > 0) {
       ++gIncomplete;
       TakeHeld(false, true);
-      Incomplete(input.c_str(), o.output.c_str(), gDocument->droppedPathCount);
+      Incomplete(o.inputs[0].c_str(), o.output.c_str(), gDocument->droppedPathCount);
     } else if (ok) {
       TakeHeld(false);
-      Note("%s -> %s\n", input.c_str(), o.output.c_str());
+      Note("%s -> %s\n", o.inputs[0].c_str(), o.output.c_str());
     } else {
-      Failed(input.c_str(), StatusText(status));
+      Failed(o.inputs[0].c_str(), StatusText(status));
     }
   }
   TakeHeld(false);
   gHolding = false;
   CloseDocument();
   return !ok ? 1 : gIncomplete ? 3 : 0;
+}
+
+// One input to one named output (or only the image with --save-image).
+int ConvertOne(const Options& o) {
+  // Standard input and output stand in for files of the scratch folder.
+  const bool fromStdin = o.inputs[0] == "-", toStdout = o.output == "-";
+  const std::string input = fromStdin ? gScratch + "standard-input" : o.inputs[0];
+  const std::string output = toStdout ? gScratch + "standard-output" : o.output;
+  if (fromStdin && (gScratch.empty() || !SpoolStandardInput(input))) {
+    FileDelete(input.c_str());
+    Failed("-", "not converted: nothing could be read from standard input");
+    return 1;
+  }
+  int result = ConvertFile(o, input, output);
+  if (toStdout && result != 1 && !CopyToStandardOutput(output)) {
+    Failed("-", "not written: standard output is closed or full");
+    result = 1;
+  }
+  if (fromStdin) FileDelete(input.c_str());
+  if (toStdout) FileDelete(output.c_str());
+  return result;
 }
 
 int ConvertBatch(const Options& o) {
@@ -562,6 +628,19 @@ int ConvertBatch(const Options& o) {
     }
   }
   gBatchHooks = BatchHooks{CliSelect, CliDestination, CliToolbox, ItemDone, nullptr};
+  if (o.jobs > 1 && BatchCount() > 1) {
+    if (!BatchDuplicateCheck()) {
+      ClearBatchList();
+      return 1;
+    }
+    // Workers hold a file's warnings for its line, as one process does.
+    gHolding = true;
+    WorkerCallbacks callbacks{MakeScratchFolder, EndWorker, CliShowMessage, ItemDone,
+                              WorkerLine,        WorkerCounted, NotRun, DrawBar};
+    bool ran = RunBatchInWorkers(o.jobs, callbacks);
+    gHolding = false;
+    if (ran) return gFailures ? 1 : gIncomplete ? 3 : 0;
+  }
   gHolding = true;
   RunBatch();
   gHolding = false;
@@ -606,6 +685,19 @@ int Run(int argc, char** argv) {
       if (!take(&o.settingsFile)) return BadUsage("%s needs a file name", a.c_str());
     } else if (a == "--preset") {
       if (!take(&o.preset)) return BadUsage("%s needs a name", a.c_str());
+    } else if (a == "-j" || a == "--jobs") {
+      std::string n;
+      int32_t jobs;
+      if (!take(&n) || !ParseScaledDecimal(n.c_str(), '.', 1, &jobs) || jobs < 1 || jobs > 64)
+        return BadUsage("%s takes a number of worker processes from 1 to 64", a.c_str());
+      o.jobs = jobs;
+    } else if (a == "--resolution") {
+      std::string n;
+      int32_t dpi;
+      if (!take(&n) || !ParseScaledDecimal(n.c_str(), '.', 100, &dpi) || dpi < kMinFileDpi * 100 ||
+          dpi > kMaxFileDpi * 100)
+        return BadUsage("%s takes pixels per inch from 24 to 4000", a.c_str());
+      o.resolution = dpi / 100.0;
     } else if (a == "-r" || a == "--replace") {
       o.replace = true;
     } else if (a == "-q" || a == "--quiet") {
@@ -632,7 +724,8 @@ int Run(int argc, char** argv) {
     std::string a = argv[i];
     if (a == "--") break;
     if (a == "-o" || a == "--output" || a == "-d" || a == "--output-dir" || a == "-f" || a == "--format" ||
-        a == "--save-image" || a == "--settings" || a == "--preset") {
+        a == "--save-image" || a == "--settings" || a == "--preset" || a == "-j" || a == "--jobs" ||
+        a == "--resolution") {
       ++i;
       continue;
     }
@@ -650,6 +743,11 @@ int Run(int argc, char** argv) {
     return BadUsage("no conversion method chosen");
 
   if (o.inputs.empty()) return BadUsage("no input file");
+  // Standard input is one image; its art goes to standard output unless
+  // -o (or --save-image alone) says otherwise.
+  for (const std::string& input : o.inputs)
+    if (input == "-" && o.inputs.size() > 1) return BadUsage("- (standard input) must be the only INPUT");
+  if (o.inputs[0] == "-" && o.output.empty() && o.saveImage.empty()) o.output = "-";
   bool single = !o.output.empty() || !o.saveImage.empty();
   if (single && o.inputs.size() > 1) return BadUsage("-o and --save-image take a single INPUT");
   if (!o.output.empty() && !o.outputDir.empty()) return BadUsage("-o and --output-dir exclude each other");
@@ -659,7 +757,7 @@ int Run(int argc, char** argv) {
 
   // The format: by name, else by the extension of -o.
   std::string format = o.format;
-  if (!o.output.empty()) {
+  if (!o.output.empty() && o.output != "-") {
     std::string ext = Extension(o.output);
     std::string byExt = ext == ".qv" ? "qv" : ext == ".eps" ? "eps" : ext == ".dxf" ? "dxf" : ext == ".emf" ? "emf" : "";
     if (byExt.empty()) return BadUsage("cannot tell the art format from '%s' (.qv .eps .dxf .emf)", o.output.c_str());
@@ -676,6 +774,7 @@ int Run(int argc, char** argv) {
   if (gPrefs->outputFormat == 4 && !gMetafileWriter.create)
     return BadUsage("enhanced metafile output is not available in this build");
   gDocument->Put(Flag::downsample2to1, o.downsample);
+  gDocument->givenResolution = o.resolution;
 
   gQuiet = o.quiet;
   gProgressBar = !o.quiet && isatty(STDERR_FILENO);

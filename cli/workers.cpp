@@ -49,7 +49,11 @@ void WorkerStop(int) { gStopRequested = 1; }
 // One line to the parent: worker number, kind letter, text. One write below
 // PIPE_BUF, so that the lines of several workers never mix.
 void Send(char kind, const std::string& text) {
-  std::string line = std::to_string(gWorker.index) + " " + kind + text;
+  // A message may hold line ends: they travel as "\\n" (and a backslash as
+  // two).
+  std::string escaped;
+  for (char c : text) escaped += c == '\n' ? std::string("\\n") : c == '\\' ? std::string("\\\\") : std::string(1, c);
+  std::string line = std::to_string(gWorker.index) + " " + kind + escaped;
   if (line.size() > PIPE_BUF - 1) line.resize(PIPE_BUF - 1);
   line += '\n';
   for (size_t done = 0; done < line.size();) {
@@ -58,11 +62,6 @@ void Send(char kind, const std::string& text) {
     if (n <= 0) return;
     done += static_cast<size_t>(n);
   }
-}
-
-int WorkerShowMessage(int id, int kind, const char* text) {
-  Send('M', text);
-  return gWorker.callbacks->answer(id, kind);
 }
 
 void WorkerBeep() {}
@@ -88,8 +87,11 @@ bool WorkerClaim() {
   return gWorker.held == position;
 }
 
+// The item's lines go to the parent as text; its status and name follow for
+// the parent's count and list.
 void WorkerItemDone(const BatchItemReport& r) {
-  Send('R', std::to_string(r.status) + "\t" + std::to_string(r.droppedPaths) + "\t" + r.source + "\t" + r.output);
+  gWorker.callbacks->itemDone(r);
+  Send('R', std::to_string(r.status) + "\t" + r.source);
 }
 
 int NoDialog() { return 1; }
@@ -104,7 +106,7 @@ void NoToolbox(bool) {}
   gWorker.pipe = pipe;
   gWorker.counter = counter;
   gWorker.callbacks = &callbacks;
-  InstallBackend(PlatformBackend{WorkerShowMessage, WorkerBeep, WorkerProgress, WorkerPump});
+  InstallBackend(PlatformBackend{callbacks.showMessage, WorkerBeep, WorkerProgress, WorkerPump});
   callbacks.startWorker();
   gBatchHooks = BatchHooks{NoDialog, NoDialog, NoToolbox, WorkerItemDone, WorkerClaim};
   RunBatchList();
@@ -114,17 +116,15 @@ void NoToolbox(bool) {}
   _exit(0);
 }
 
-// Splits "a\tb\tc\td" into its fields.
-std::vector<std::string> Fields(const std::string& text) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  for (size_t tab; (tab = text.find('\t', start)) != std::string::npos; start = tab + 1)
-    out.push_back(text.substr(start, tab - start));
-  out.push_back(text.substr(start));
-  return out;
-}
-
 }  // namespace
+
+bool TellParent(const std::string& line) {
+  if (gWorker.pipe < 0) return false;
+  std::string text = line;
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  Send('T', text);
+  return true;
+}
 
 bool RunBatchInWorkers(int workers, const WorkerCallbacks& callbacks) {
   int total = BatchCount();
@@ -193,18 +193,25 @@ bool RunBatchInWorkers(int workers, const WorkerCallbacks& callbacks) {
       if (blank == std::string::npos || blank + 1 >= line.size()) continue;
       size_t worker = static_cast<size_t>(atoi(line.c_str()));
       char kind = line[blank + 1];
-      std::string text = line.substr(blank + 2);
-      if (kind == 'M') {
-        callbacks.message(text.c_str());
+      std::string text;
+      for (size_t i = blank + 2; i < line.size(); ++i) {
+        if (line[i] == '\\' && i + 1 < line.size()) {
+          ++i;
+          text += line[i] == 'n' ? '\n' : line[i];
+        } else {
+          text += line[i];
+        }
+      }
+      if (kind == 'T') {
+        callbacks.progress(-1, "");
+        callbacks.print(text.c_str());
       } else if (kind == 'P' && worker < percent.size()) {
         percent[worker] = atoi(text.c_str());
       } else if (kind == 'R') {
-        std::vector<std::string> f = Fields(text);
-        if (f.size() != 4) continue;
-        BatchItemReport r{f[2].c_str(), f[3].c_str(), atoi(f[0].c_str()), static_cast<int32_t>(atol(f[1].c_str()))};
-        callbacks.progress(-1, "");
-        callbacks.itemDone(r);
-        reported.insert(f[2]);
+        size_t tab = text.find('\t');
+        if (tab == std::string::npos) continue;
+        callbacks.counted(atoi(text.c_str()));
+        reported.insert(text.substr(tab + 1));
         ++done;
         if (worker < percent.size()) percent[worker] = -1;
       }

@@ -10,20 +10,24 @@
 // written, and converts nothing more.
 #pragma once
 
+#include <string>
+
 #include "shell/batch.h"
 
 struct WorkerCallbacks {
   // In each worker, first and last: its own scratch folder.
   void (*startWorker)();
   void (*endWorker)();
-  // In each worker: the answer to a question shown during the batch.
-  int (*answer)(int id, int kind);
-  // In the parent, for each item as it finishes, for each item that no
-  // worker reached (the run was stopped first, or its worker died), and for
-  // each message a worker showed.
+  // In each worker: the messages shown during the batch, and the lines of
+  // each item as it finishes (told through TellParent).
+  int (*showMessage)(int id, int kind, const char* text);
   void (*itemDone)(const BatchItemReport& report);
+  // In the parent: a line a worker told; the status of each item as it
+  // finishes; each item that no worker reached (the run was stopped first,
+  // or its worker died).
+  void (*print)(const char* line);
+  void (*counted)(int status);
   void (*notRun)(const char* source);
-  void (*message)(const char* text);
   // In the parent: the combined progress (0 to 100) with its text; a
   // negative percent takes the line away.
   void (*progress)(int percent, const char* text);
@@ -33,3 +37,7 @@ struct WorkerCallbacks {
 // processes, at most one per item, and empties the list. False, with the
 // list untouched, when no worker could be started.
 bool RunBatchInWorkers(int workers, const WorkerCallbacks& callbacks);
+
+// In a worker: sends a line of text (ending with its line end) to the
+// parent, which prints it. False outside a worker.
+bool TellParent(const std::string& line);

@@ -95,13 +95,13 @@ class CliTest : public TessTest {
     struct stat st;
     ASSERT_EQ(stat(Binary().c_str(), &st), 0) << "build the tessary-cli target first";
   }
-  CliRun Cli(const std::vector<std::string>& args) {
+  CliRun Cli(const std::vector<std::string>& args, const std::string& input = "/dev/null") {
     std::string cmd = "cd " + Quote(Dir()) + " && " + Quote(Binary());
     for (const auto& a : args) {
       cmd += ' ';
       cmd += Quote(a);
     }
-    cmd += " >" + Quote(PathIn(".out")) + " 2>" + Quote(PathIn(".err")) + " </dev/null";
+    cmd += " >" + Quote(PathIn(".out")) + " 2>" + Quote(PathIn(".err")) + " <" + Quote(input);
     int raw = system(cmd.c_str());
     CliRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), ReadFileBytes(PathIn(".out")),
           ReadFileBytes(PathIn(".err"))};
@@ -538,6 +538,164 @@ TEST_F(CliTest, AFullDiskKeepsTheFilesThatWereThere) {
     EXPECT_EQ(ReadFileBytes(PathIn(c.kept)), c.old);
     EXPECT_EQ(FolderEntries(PathIn("disk/")), (std::vector<std::string>{"filler", "page.eps", "page.tif"}));
   }
+}
+
+// The art text without the lines that name the file or the time.
+std::string ArtBody(const std::string& eps) {
+  std::string body, line;
+  for (char c : eps + "\r") {
+    if (c != '\r') {
+      line += c;
+      continue;
+    }
+    if (line.rfind("%%Title", 0) != 0 && line.rfind("%%CreationDate", 0) != 0) body += line + "\n";
+    line.clear();
+  }
+  return body;
+}
+
+TEST_F(CliTest, StandardInputAndOutput) {
+  Copy(Data("drawing.tif"), PathIn("drawing.tif"));
+  Copy(Data("drawing.png"), PathIn("drawing.png"));
+  ASSERT_EQ(Cli({"drawing.tif", "-o", "file.eps"}).status, 0);
+  std::string wanted = ArtBody(ReadFileBytes(PathIn("file.eps")));
+
+  // - reads the image from standard input and writes the art to standard
+  // output; the kind is told by the content, so a PNG comes through too.
+  for (const char* image : {"drawing.tif", "drawing.png"}) {
+    CliRun piped = Cli({"-"}, PathIn(image));
+    EXPECT_EQ(piped.status, 0) << image << "\n" << piped.err;
+    EXPECT_EQ(piped.out.rfind("%!PS-Quenda-3.0", 0), 0u) << image;
+    EXPECT_EQ(ArtBody(piped.out), wanted) << image;
+  }
+  // -o names a file for the art of standard input; -o - sends a file's art out.
+  EXPECT_EQ(Cli({"-", "-o", "piped.eps"}, PathIn("drawing.tif")).status, 0);
+  EXPECT_EQ(ArtBody(ReadFileBytes(PathIn("piped.eps"))), wanted);
+  CliRun out = Cli({"drawing.tif", "-o", "-", "--format", "dxf"});
+  EXPECT_EQ(out.status, 0) << out.err;
+  EXPECT_EQ(out.out.rfind("0\r\nSECTION", 0), 0u);
+
+  // Nothing on standard input, or no image there: a failure, and nothing
+  // written to standard output.
+  WriteFileBytes(PathIn("junk"), "no image here");
+  for (const char* input : {"/dev/null", "junk"}) {
+    CliRun bad = Cli({"-"}, input == std::string("junk") ? PathIn("junk") : input);
+    EXPECT_EQ(bad.status, 1) << input;
+    EXPECT_EQ(bad.out, "") << input;
+    EXPECT_NE(bad.err.find("-: "), std::string::npos) << bad.err;
+  }
+  EXPECT_EQ(Cli({"-", "drawing.tif"}).status, 2) << "standard input is the only INPUT";
+}
+
+TEST_F(CliTest, ResolutionOverridesTheFiles) {
+  // The sample is 1200 x 750 pixels at 300 dpi: 292 x 180 points (the
+  // width padded to 1216 pixels).
+  Copy(SourceDir() + "/samples/sample.tif", PathIn("sample.tif"));
+  struct Case {
+    std::vector<std::string> options;
+    const char* box;
+  } const cases[] = {
+      {{}, "%%BoundingBox:0 0 292 180\r"},
+      {{"--resolution", "150"}, "%%BoundingBox:0 0 584 360\r"},
+      {{"--resolution", "72"}, "%%BoundingBox:0 0 1216 750\r"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"sample.tif", "-o", "sample.eps"});
+    ASSERT_EQ(Cli(args).status, 0);
+    EXPECT_NE(ReadFileBytes(PathIn("sample.eps")).find(c.box), std::string::npos) << c.box;
+  }
+  for (const char* bad : {"0", "23", "4001", "x"}) EXPECT_EQ(Cli({"--resolution", bad, "sample.tif"}).status, 2) << bad;
+}
+
+TEST_F(CliTest, WorkersGiveWhatOneProcessGives) {
+  // The same batch in one process and in three: the same art files, the same
+  // skipped and failed items, the same exit status.
+  std::vector<std::string> inputs;
+  for (const char* run : {"one", "three"}) {
+    std::string dir = PathIn(run) + "/";
+    MakeFolder(dir.c_str());
+    for (int i = 0; i < 6; ++i) Copy(Data(i % 2 ? "drawing.png" : "drawing.tif"), dir + "d" + std::to_string(i) + (i % 2 ? ".png" : ".tif"));
+    WriteFileBytes(dir + "bad.tif", "not an image");
+    WriteFileBytes(dir + "d4.eps", "kept");  // skipped: it exists
+  }
+  std::vector<std::string> names = {"bad.tif", "d0.tif", "d1.png", "d2.tif", "d3.png", "d4.tif", "d5.png"};
+  CliRun results[2];
+  for (int k = 0; k < 2; ++k) {
+    std::vector<std::string> args = {"-j", k ? "3" : "1"};
+    for (const std::string& n : names) args.push_back((k ? "three/" : "one/") + n);
+    results[k] = Cli(args);
+  }
+  EXPECT_EQ(results[0].status, 1) << results[0].err;
+  EXPECT_EQ(results[1].status, 1) << results[1].err;
+  auto lines = [](std::string text, const std::string& folder) {
+    std::vector<std::string> out;
+    for (size_t at; (at = text.find(folder)) != std::string::npos;) text.erase(at, folder.size());
+    for (size_t end; (end = text.find('\n')) != std::string::npos; text.erase(0, end + 1)) out.push_back(text.substr(0, end));
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  EXPECT_EQ(lines(results[0].err, "one/"), lines(results[1].err, "three/"));
+  for (int i = 0; i < 6; ++i) {
+    std::string art = "d" + std::to_string(i) + ".eps";
+    EXPECT_EQ(ArtBody(ReadFileBytes(PathIn("one/" + art))), ArtBody(ReadFileBytes(PathIn("three/" + art)))) << art;
+  }
+  EXPECT_EQ(ReadFileBytes(PathIn("three/d4.eps")), "kept");
+}
+
+TEST_F(CliTest, AStopReachesEveryWorker) {
+  // Large noisy pages keep every worker busy for a while; Ctrl+C reaches
+  // the whole process group from a terminal.
+  WriteBitmapTiff(PathIn("noise.tif"), 3000, 3000, [](int x, int y) { return ((x * 7 + y * 13) ^ (x * y)) % 5 == 0; });
+  const int pages = 6;
+  for (int i = 1; i < pages; ++i) Copy(PathIn("noise.tif"), PathIn("noise" + std::to_string(i) + ".tif"));
+  std::string tmp = PathIn("tmp/");
+  MakeFolder(tmp.c_str());
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    setpgid(0, 0);
+    if (chdir(Dir().c_str()) != 0) _exit(99);
+    setenv("TMPDIR", tmp.c_str(), 1);
+    if (!freopen(".err", "w", stderr)) _exit(97);
+    execl(Binary().c_str(), "tessary-cli", "-j", "2", "--noise", "1", "noise.tif", "noise1.tif", "noise2.tif",
+          "noise3.tif", "noise4.tif", "noise5.tif", static_cast<char*>(nullptr));
+    _exit(98);
+  }
+  setpgid(pid, pid);
+  auto waitFor = [](auto done) {  // up to 30 s
+    for (int i = 0; i < 600; ++i) {
+      if (done()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  };
+  // The parent's scratch folder and one of each worker.
+  EXPECT_TRUE(waitFor([&] { return FolderEntries(tmp).size() >= 3; })) << "the workers started";
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  kill(-pid, SIGINT);
+  int status = 0;
+  EXPECT_TRUE(waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; })) << "the run stopped";
+  if (kill(pid, 0) == 0) {
+    kill(-pid, SIGKILL);
+    waitpid(pid, &status, 0);
+  }
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_TRUE(FolderEntries(tmp).empty()) << "every scratch folder is gone";
+  std::string err = ReadFileBytes(PathIn(".err"));
+  int reported = 0;
+  for (int i = 0; i < pages; ++i) {
+    std::string name = i ? "noise" + std::to_string(i) : std::string("noise");
+    std::string art = PathIn(name + ".eps");
+    bool saved = err.find(name + ".tif -> ") != std::string::npos;
+    EXPECT_EQ(FileExists(art.c_str()), saved) << "no partial art file: " << name;
+    reported += saved || err.find(name + ".tif: ") != std::string::npos;
+  }
+  EXPECT_EQ(reported, pages) << err;
+  EXPECT_NE(err.find("stopped"), std::string::npos) << err;
+  for (const std::string& entry : FolderEntries(Dir()))
+    EXPECT_EQ(entry.find(".tessary-"), std::string::npos) << "a temporary file was left: " << entry;
 }
 
 }  // namespace
