@@ -51,10 +51,12 @@ const char kUsage[] =
     "                            of its file's own resolution (or 72 when it has none)\n"
     "\n"
     "Output:\n"
-    "  -o, --output FILE         write the art of the single INPUT to FILE (.qv .eps .dxf .emf)\n"
+    "  -o, --output FILE         write the art of the single INPUT to FILE (.qv .eps .dxf .svg\n"
+    "                            .pdf .emf); - writes it to standard output\n"
     "  -d, --output-dir DIR      batch: write the art into DIR instead of beside each input\n"
     "  -f, --format FMT          qv | eps (header, no preview) | eps-bw | eps-color (TIFF\n"
-    "                            preview) | dxf | emf; default eps, or OUTPUT's extension\n"
+    "                            preview) | dxf | svg | pdf | emf; default eps, or OUTPUT's\n"
+    "                            extension\n"
     "  -r, --replace             batch: replace existing art files (otherwise they are skipped)\n"
     "  -j, --jobs N              batch: convert in N worker processes at once (1 to 64)\n"
     "      --save-image FILE     also write the opened pixel image to FILE (.rvd Ranvelle or\n"
@@ -256,7 +258,8 @@ bool FormatCodes(const std::string& name, int16_t* format, int16_t* preview) {
     int16_t format, preview;
   };
   static const Entry kFormats[] = {{"qv", 3, 0},     {"eps", 3, 1}, {"eps-bw", 3, 4},
-                                   {"eps-color", 3, 5}, {"dxf", 5, 0}, {"emf", 4, 0}};
+                                   {"eps-color", 3, 5}, {"dxf", 5, 0}, {"emf", 4, 0},
+                                   {"svg", kFormatSvg, 0}, {"pdf", kFormatPdf, 0}};
   for (const Entry& e : kFormats)
     if (name == e.name) {
       *format = e.format;
@@ -759,15 +762,18 @@ int Run(int argc, char** argv) {
   std::string format = o.format;
   if (!o.output.empty() && o.output != "-") {
     std::string ext = Extension(o.output);
-    std::string byExt = ext == ".qv" ? "qv" : ext == ".eps" ? "eps" : ext == ".dxf" ? "dxf" : ext == ".emf" ? "emf" : "";
-    if (byExt.empty()) return BadUsage("cannot tell the art format from '%s' (.qv .eps .dxf .emf)", o.output.c_str());
+    std::string byExt;
+    for (const char* known : {"qv", "eps", "dxf", "svg", "pdf", "emf"})
+      if (ext == std::string(".") + known) byExt = known;
+    if (byExt.empty())
+      return BadUsage("cannot tell the art format from '%s' (.qv .eps .dxf .svg .pdf .emf)", o.output.c_str());
     bool fits = format.empty() || format == byExt || (byExt == "eps" && format.rfind("eps", 0) == 0);
     if (!fits) return BadUsage("--format %s does not match the output file's extension", format.c_str());
     if (format.empty()) format = byExt;
   }
   if (format.empty()) format = "eps";
   if (!FormatCodes(format, &gPrefs->outputFormat, &gPrefs->previewKind))
-    return BadUsage("unknown format '%s' (qv, eps, eps-bw, eps-color, dxf, emf)", format.c_str());
+    return BadUsage("unknown format '%s' (qv, eps, eps-bw, eps-color, dxf, svg, pdf, emf)", format.c_str());
   // Enhanced metafiles are written by a writer that plugs into the art
   // writer; without one the format is refused here rather than failing at
   // save time with a misleading disk message.

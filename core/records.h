@@ -191,6 +191,11 @@ struct ImageInfo {
 // ---------------------------------------------------------------------------
 // The preferences record, stored as it is (little-endian) in the preferences
 // and settings files.
+// The art format codes beyond the EPS generations (0 to 3), the metafile
+// (4), DXF (5) and the clipboard art (7).
+constexpr int16_t kFormatSvg = 8;
+constexpr int16_t kFormatPdf = 9;
+
 #pragma pack(push, 1)
 struct PrefsRecord {
   uint8_t flags0;

@@ -11,6 +11,7 @@
 #include "engine/conversion.h"
 #include "engine/settings.h"
 #include "output/stream.h"
+#include "output/svg_pdf_writers.h"
 #include "platform/platform.h"
 #include "raster/pixel_writers.h"
 
@@ -108,7 +109,7 @@ void WriteArtHeader() {
     gPostScriptStart = 30;
   }
   ComputePageScale();
-  if (code >= 4 && code <= 6) return;
+  if ((code >= 4 && code <= 6) || code == kFormatSvg || code == kFormatPdf) return;
 
   char text[kNameBufferSize * 2 + 64];
   OutString("%!PS-Quenda-");
@@ -314,8 +315,11 @@ int SaveArt(const char* path, int scratch) {
   gFlattenedCurves = 0;
   ResetPathWriter();
 
+  PdfDocument pdf;
   if (!gUserAbort && code != 6) {
     if (code == 5) WriteDxfHeader();
+    if (code == kFormatSvg) WriteSvgHeader();
+    if (code == kFormatPdf) WritePdfHeader(&pdf);
     int16_t count = gPathCount;
     for (int16_t i = 0; i < count; ++i) {
       if (PollUserAbort()) break;
@@ -324,6 +328,10 @@ int SaveArt(const char* path, int scratch) {
         if (gMetafileWriter.writePath) gMetafileWriter.writePath(r);
       } else if (code == 5) {
         WriteDxfPath(r);
+      } else if (code == kFormatSvg) {
+        WriteSvgPath(r);
+      } else if (code == kFormatPdf) {
+        WritePdfPath(&pdf, r);
       } else if (code != 7 || (r->pathFlags & PathFlag::selected)) {
         WritePath(r);
       }
@@ -332,6 +340,10 @@ int SaveArt(const char* path, int scratch) {
     if (!gUserAbort && !metafile) {
       if (code == 5) {
         WriteDxfTrailer();
+      } else if (code == kFormatSvg) {
+        WriteSvgTrailer();
+      } else if (code == kFormatPdf) {
+        WritePdfTrailer(&pdf);
       } else {
         WriteArtTrailer();
       }

@@ -203,6 +203,8 @@ bool BatchOutputName(const char* imageName, char* artName) {
   switch (gPrefs->outputFormat) {
     case 4: ext = ".emf"; break;
     case 5: ext = ".dxf"; break;
+    case kFormatSvg: ext = ".svg"; break;
+    case kFormatPdf: ext = ".pdf"; break;
     default: ext = gPrefs->previewKind ? ".eps" : ".qv"; break;
   }
   std::string name(imageName, StemLength(imageName));

@@ -34,7 +34,8 @@ bool TakeNextBatchItem(char* path, char* sourceFolder);
 
 // The art file name for an image file name: the extension after the last dot
 // (or appended when there is none) becomes ".emf" for output format 4, ".dxf"
-// for 5, otherwise ".eps" with a preview and ".qv" without. False when the
+// for 5, ".svg" and ".pdf" for SVG and PDF, otherwise ".eps" with a preview
+// and ".qv" without. False when the
 // result does not fit a name buffer.
 bool BatchOutputName(const char* imageName, char* artName);
 

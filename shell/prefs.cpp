@@ -84,7 +84,8 @@ void SanitizeRecord(PrefsRecord* r) {
     r->previewKind = 1;
   }
   if (r->previewKind < 0 || r->previewKind > 5) r->previewKind = defaults.previewKind;
-  if (r->outputFormat < 0 || r->outputFormat > 5) r->outputFormat = defaults.outputFormat;
+  if ((r->outputFormat < 0 || r->outputFormat > 5) && r->outputFormat != kFormatSvg && r->outputFormat != kFormatPdf)
+    r->outputFormat = defaults.outputFormat;
   if (r->pixelWriterKind != 0 && r->pixelWriterKind != 1 && r->pixelWriterKind != 3)
     r->pixelWriterKind = defaults.pixelWriterKind;
   if (r->drawThickness < 0 || r->drawThickness > 4) r->drawThickness = defaults.drawThickness;

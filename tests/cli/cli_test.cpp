@@ -168,7 +168,7 @@ TEST_F(CliTest, BadUsageExitsWithTwo) {
       {"a.tif", "b.tif", "-o", "a.eps"},
       {"a.tif", "-o", "a.dxf", "--format", "eps-bw"},
       {"a.tif", "-o", "a.eps", "-d", "."},
-      {"--format", "pdf", "a.tif"},
+      {"--format", "pdf", "a.tif", "-o", "a.svg"},
       {"--format", "emf", "a.tif"},  // no metafile writer yet
       {"--preset", "Fine", "a.tif"},
       {"--settings", "missing.set", "a.tif"},
@@ -282,7 +282,9 @@ TEST_F(CliTest, EveryReaderToEveryFormat) {
                  {"eps", "art.eps", "%!PS-Quenda-3.0 EPSF-3.0\r"},
                  {"eps-bw", "art.eps", "\xC5\xD0\xD3\xC6"},
                  {"eps-color", "art.eps", "\xC5\xD0\xD3\xC6"},
-                 {"dxf", "art.dxf", "0\r\nSECTION\r\n"}};
+                 {"dxf", "art.dxf", "0\r\nSECTION\r\n"},
+                 {"svg", "art.svg", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg "},
+                 {"pdf", "art.pdf", "%PDF-1.4\n"}};
   for (const Input& in : inputs) {
     for (const Format& f : formats) {
       SCOPED_TRACE(in.path + " " + f.name);
@@ -312,6 +314,13 @@ TEST_F(CliTest, BatchWritesEachArtFileByTheFormatsRules) {
   EXPECT_FALSE(FileExists(PathIn("art/broken.dxf").c_str()));
   EXPECT_NE(r.err.find("scans/broken.tif: not converted"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("Bezier curves"), std::string::npos) << r.err;  // no questions or warnings in a batch
+
+  // SVG and PDF files are named by their format too.
+  for (const char* format : {"svg", "pdf"}) {
+    r = Cli({"-q", "--format", format, "scans/logo.pcx", "-d", "art"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(FileExists(PathIn(std::string("art/logo.") + format).c_str())) << format;
+  }
 
   // Beside the sources, as .qv; all good files give status 0.
   r = Cli({"-q", "--format", "qv", "scans/page one.tif", "scans/logo.pcx"});
