@@ -1,6 +1,6 @@
 // Art output: saving a large art (10000 paths of six curves and a line each,
-// the path store's maximum) as an EPS with the prolog, as DXF, and the
-// PackBits compression of 600-dpi page rows. Reports the wall time of each
+// the path store's maximum) as an EPS with the prolog, as DXF, SVG and PDF,
+// and the PackBits compression of 600-dpi page rows. Reports the wall time of each
 // save; the file sizes are shown as counters.
 //
 //   art_output_bench [--benchmark_...]
@@ -73,6 +73,8 @@ void Save(benchmark::State& state, int16_t format, int16_t preview) {
 
 void BM_SaveEps(benchmark::State& state) { Save(state, 3, 1); }
 void BM_SaveDxf(benchmark::State& state) { Save(state, 5, 0); }
+void BM_SaveSvg(benchmark::State& state) { Save(state, kFormatSvg, 0); }
+void BM_SavePdf(benchmark::State& state) { Save(state, kFormatPdf, 0); }
 
 void BM_PackBitsPageRows(benchmark::State& state) {
   // 7016 rows of 620 bytes: text-like runs of white with short black pieces.
@@ -90,5 +92,7 @@ void BM_PackBitsPageRows(benchmark::State& state) {
 
 BENCHMARK(BM_SaveEps)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaveDxf)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveSvg)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SavePdf)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PackBitsPageRows)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();
