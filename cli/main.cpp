@@ -22,6 +22,8 @@
 #include "cli/workers.h"
 #include "core/records.h"
 #include "engine/conversion.h"
+#include "engine/custom_colors.h"
+#include "engine/levels.h"
 #include "engine/settings.h"
 #include "output/art_writer.h"
 #include "platform/platform.h"
@@ -79,6 +81,27 @@ const char kUsage[] =
     "      --preset NAME         the preset of --settings to start from (default: Defaults)\n"
     "      --downsample          halve gray and color images (2:1) before converting\n"
     "\n"
+    "Gray and color images (defaults: bw, threshold 50, noise reduction medium,\n"
+    "complexity 10, max colors 16, color averaging on):\n"
+    "      --colors MODE         bw (black and white only) | limited | unlimited | custom:\n"
+    "                            the last three posterize into areas of like color that\n"
+    "                            share their boundaries (Outline only)\n"
+    "      --complexity N        how many sub-areas of color to tell apart, 2 to 20\n"
+    "      --max-colors N        limited: the most colors kept, 2 to 255\n"
+    "      --noise-reduction R   none | medium | max\n"
+    "      --reduce-detail       one code per 2 x 2 pixels (fewer, coarser areas)\n"
+    "      --no-averaging        each area takes its most common color, not the mean\n"
+    "      --custom-colors FILE  custom: the colors to fill with (a color file; the 29\n"
+    "                            built-in colors when none is given)\n"
+    "      --tagged-only         custom: only the tagged colors of the list\n"
+    "      --tints               custom: also the 10 % to 90 % tints of each color\n"
+    "      --threshold P         bw: black below P percent of the sample range, 0 to 100\n"
+    "      --contrast P          bw: black where the local contrast exceeds P percent,\n"
+    "                            0 to 100 (instead of the threshold)\n"
+    "      --boost P             bw, with --contrast: boost the contrast by P percent, 0 to 100\n"
+    "      --levels B,G,W        remap the tones first: black point 0 to 253, gamma\n"
+    "                            0.10 to 9.99, white point 2 to 255 (at least B + 2)\n"
+    "\n"
     "Other:\n"
     "  -q, --quiet               no progress bar and no lines for the files saved\n"
     "                            (failures are always reported)\n"
@@ -103,12 +126,17 @@ struct Options {
   std::string saveImage;
   std::string settingsFile;
   std::string preset;
+  std::string customColors;
   bool replace = false;
   bool quiet = false;
   bool downsample = false;
   int jobs = 1;
   double resolution = 0;  // 0: each file's own
 };
+
+// --levels: applied to the samples of every gray or color image opened.
+bool gApplyLevels = false;
+LevelsValues gLevels = kLevelsIdentity;
 
 volatile sig_atomic_t gInterrupted = 0;
 bool gQuiet = false;
@@ -277,9 +305,19 @@ bool ScaledValue(const char* text, int scale, const SettingRange& range, int32_t
   return true;
 }
 
+// A whole-number option within the range of its settings field.
+bool WholeValue(const char* text, const SettingRange& range, int32_t* out) {
+  char* end = nullptr;
+  long v = strtol(text, &end, 10);
+  if (end == text || *end || v < range.lo || v > range.hi) return false;
+  *out = static_cast<int32_t>(v);
+  return true;
+}
+
 bool TakesValue(const std::string& a) {
   for (const char* name : {"-m", "--method", "--line-type", "--tolerance", "--noise", "--thinning", "--line-weight",
-                           "--straight-to-curved"})
+                           "--straight-to-curved", "--colors", "--complexity", "--max-colors", "--noise-reduction",
+                           "--threshold", "--contrast", "--boost", "--levels"})
     if (a == name) return true;
   return false;
 }
@@ -302,6 +340,10 @@ int ConversionOption(const std::string& arg, const char* value, bool* usedValue)
       {"--white-lines", &s->optionFlags, Option::whiteLines, true},
       {"--separate-shapes", &s->optionFlags, Option::separateShapes, true},
       {"--refine-curves", &s->fitFlags, FitOption::refineCurves, true},
+      {"--reduce-detail", &s->optionFlags, Option::reduceDetail, true},
+      {"--tagged-only", &s->optionFlags, Option::taggedOnly, true},
+      {"--tints", &s->colorFlags, ColorOption::generateTints, true},
+      {"--no-averaging", &s->colorFlags, ColorOption::averagingOff, true},
   };
   for (const Flag& f : flags) {
     if (arg != f.name) continue;
@@ -320,8 +362,15 @@ int ConversionOption(const std::string& arg, const char* value, bool* usedValue)
       {"--thinning", 100, offsetof(ConversionSettings, lineThinning), "0 to 20"},
       {"--line-weight", 100, offsetof(ConversionSettings, lineWeight), "0 to 12"},
       {"--straight-to-curved", 10, offsetof(ConversionSettings, straightToCurved), "1.0 to 5.0"},
+      // Whole numbers: their range text comes from the settings' ranges.
+      {"--complexity", 1, offsetof(ConversionSettings, complexity), nullptr},
+      {"--max-colors", 1, offsetof(ConversionSettings, maxColors), nullptr},
+      {"--threshold", 1, offsetof(ConversionSettings, threshold), nullptr},
+      {"--contrast", 1, offsetof(ConversionSettings, contrast), nullptr},
+      {"--boost", 1, offsetof(ConversionSettings, boost), nullptr},
   };
-  bool isValue = arg == "--method" || arg == "-m" || arg == "--line-type";
+  bool isValue = arg == "--method" || arg == "-m" || arg == "--line-type" || arg == "--colors" ||
+                 arg == "--noise-reduction" || arg == "--levels";
   for (const Value& v : values) isValue = isValue || arg == v.name;
   if (!isValue) return 0;
   if (!value) return BadUsage("%s needs a value", arg.c_str());
@@ -348,17 +397,88 @@ int ConversionOption(const std::string& arg, const char* value, bool* usedValue)
     else return BadUsage("unknown line type '%s' (both, curved, straight)", value);
     return 1;
   }
+  if (arg == "--colors") {
+    static const char* const kModes[] = {"limited", "unlimited", "custom", "bw"};
+    for (int mode = kPosterLimited; mode <= kPosterBlackWhite; ++mode) {
+      if (Lower(value) != kModes[mode - 1]) continue;
+      SetPosterizationMode(s, mode);
+      return 1;
+    }
+    return BadUsage("unknown color mode '%s' (bw, limited, unlimited, custom)", value);
+  }
+  if (arg == "--noise-reduction") {
+    static const char* const kReductions[] = {"none", "medium", "max"};
+    for (int r = 0; r < 3; ++r) {
+      if (Lower(value) != kReductions[r]) continue;
+      s->noiseReduction = static_cast<int16_t>(r);
+      return 1;
+    }
+    return BadUsage("unknown noise reduction '%s' (none, medium, max)", value);
+  }
+  if (arg == "--levels") {
+    char tail = 0;
+    int b = -1, w = -1;
+    double g = 0;
+    bool ok = sscanf(value, "%d,%lf,%d%c", &b, &g, &w, &tail) == 3 && b >= 0 && b <= 253 && w >= 2 && w <= 255 &&
+              w >= b + 2 && g >= 0.095 && g < 9.995;
+    if (!ok)
+      return BadUsage("%s", "--levels takes B,G,W: a black point from 0 to 253, a gamma from 0.10 to 9.99 and "
+                            "a white point from 2 to 255, at least 2 above the black point");
+    gLevels = LevelsValues{b, g, w};
+    gApplyLevels = !LevelsAreIdentity(gLevels);
+    return 1;
+  }
   for (const Value& v : values) {
     if (arg != v.name) continue;
     const SettingRange& range = *SettingRangeAt(v.field);
     int32_t scaled;
-    if (!ScaledValue(value, v.scale, range, &scaled)) {
-      std::string what = arg + " takes a number from " + v.range;
+    if (v.scale == 1 ? !WholeValue(value, range, &scaled) : !ScaledValue(value, v.scale, range, &scaled)) {
+      std::string what = arg + " takes a " + (v.scale == 1 ? "whole number" : "number") + " from " +
+                         (v.range ? std::string(v.range) : std::to_string(range.lo) + " to " + std::to_string(range.hi));
       return BadUsage("%s", what.c_str());
     }
     PutSetting(s, range, scaled);
+    if (arg == "--contrast") s->methodFlags |= Method::contrast;
+    if (arg == "--boost") s->methodFlags |= Method::boost;
   }
   return 1;
+}
+
+// The color options that cannot go together, and the custom colors a
+// "custom" conversion fills with. 0, or 2 after a usage message.
+int ColorOptionsUsable(const Options& o) {
+  const ConversionSettings* s = gConvSettings;
+  if ((s->methodFlags & Method::boost) && !(s->methodFlags & Method::contrast))
+    return BadUsage("--boost needs --contrast");
+  if (s->optionFlags & Option::posterize) {
+    if ((s->methodFlags & (Method::centerline | Method::lineRecognition | Method::reverseImage)) ||
+        (s->optionFlags & Option::whiteLines))
+      return BadUsage("--colors limited, unlimited and custom trace outlines only "
+                      "(not with centerline, lines, --reverse or --white-lines)");
+  }
+  if (!o.customColors.empty()) {
+    int kind = FileKindOf(o.customColors.c_str());
+    int16_t file = kind == kFileRegular ? FileOpen(o.customColors.c_str(), kFileRead) : kNoFile;
+    if (file == kNoFile) return BadUsage("cannot open the custom colors file '%s'", o.customColors.c_str());
+    ClearCustomColors();
+    ReadColorFile(file, nullptr, nullptr);
+    FileClose(file);
+    if (CustomColorCount() < 2) return BadUsage("the custom colors file '%s' holds fewer than two colors",
+                                                o.customColors.c_str());
+  } else if (CustomColorCount() == 0) {
+    AddBuiltInColors();
+  }
+  return 0;
+}
+
+// --levels: the samples of a gray or color image just opened go through
+// the levels table.
+void ApplyCommandLineLevels() {
+  if (!gApplyLevels || gImage->bitsPerSample == 1) return;
+  uint8_t table[256];
+  BuildLevelsTable(gLevels, table);
+  ApplyLevelsToSamples(table);
+  DiscardLevelsUndo();
 }
 
 // Loads the presets file and starts the settings from the chosen preset.
@@ -701,6 +821,8 @@ int Run(int argc, char** argv) {
           dpi > kMaxFileDpi * 100)
         return BadUsage("%s takes pixels per inch from 24 to 4000", a.c_str());
       o.resolution = dpi / 100.0;
+    } else if (a == "--custom-colors") {
+      if (!take(&o.customColors)) return BadUsage("%s needs a file name", a.c_str());
     } else if (a == "-r" || a == "--replace") {
       o.replace = true;
     } else if (a == "-q" || a == "--quiet") {
@@ -728,7 +850,7 @@ int Run(int argc, char** argv) {
     if (a == "--") break;
     if (a == "-o" || a == "--output" || a == "-d" || a == "--output-dir" || a == "-f" || a == "--format" ||
         a == "--save-image" || a == "--settings" || a == "--preset" || a == "-j" || a == "--jobs" ||
-        a == "--resolution") {
+        a == "--resolution" || a == "--custom-colors") {
       ++i;
       continue;
     }
@@ -744,6 +866,7 @@ int Run(int argc, char** argv) {
   *gConvSettingsEdit = *gConvSettings;
   if (!(gConvSettings->methodFlags & (Method::outline | Method::centerline | Method::lineRecognition)))
     return BadUsage("no conversion method chosen");
+  if (int r = ColorOptionsUsable(o)) return r;
 
   if (o.inputs.empty()) return BadUsage("no input file");
   // Standard input is one image; its art goes to standard output unless
@@ -781,6 +904,7 @@ int Run(int argc, char** argv) {
     return BadUsage("enhanced metafile output is not available in this build");
   gDocument->Put(Flag::downsample2to1, o.downsample);
   gDocument->givenResolution = o.resolution;
+  gShellHooks.imageOpened = ApplyCommandLineLevels;
 
   gQuiet = o.quiet;
   gProgressBar = !o.quiet && isatty(STDERR_FILENO);

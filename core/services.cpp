@@ -79,8 +79,8 @@ void ShowRowProgress() {
   if (progressTitle && percent == lastPercent) return;
   gLastRowTick = now;
   std::string text = progressTitle ? LoadString(progressTitle) : "";
-  if (colorMode && progressTitle == 357)
-    text += FormatString(137, posterizeLayer < 1 ? 1 : posterizeLayer, static_cast<int>(posterizeLayers));
+  if (colorMode && progressTitle == kStrPosterizing)
+    text += FormatString(kStrPassOfPasses, posterizeLayer < 1 ? 1 : posterizeLayer, static_cast<int>(posterizeLayers));
   if (gPathCount > 0) {
     char count[64];
     snprintf(count, sizeof count, " %d %s", gPathCount, LoadString(gPathCount == 1 ? 138 : 139));

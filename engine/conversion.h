@@ -93,13 +93,14 @@ void FreeJunctionList();
 void RecognizeLines();
 void OutputLines();           // the second stage, when Centerline is off
 void ReleaseLineBuffers();
-// Separation of gray and color images; sets colorMode.
-void RunSeparation();
 // Shared-boundary areas; 1 when the centerline pass must end.
 int16_t SharedBoundaryPass();
 // Conversion area.
 void PutSelectionAside();
 void PutSelectionBack();
+// Whether image pixel (x, y) lies inside the conversion area (every pixel
+// does while no area is selected).
+int ConversionAreaContains(int16_t x, int16_t y);
 // Custom colors made automatically by the previous conversion.
 void RemoveAutoColors();
 int CustomColorCount();

@@ -1,7 +1,6 @@
 // Conversion area (to be built): until a selection can limit it, every pixel
 // of the image is inside the area.
 #include "engine/conversion.h"
-#include "engine/tracer.h"
 
 void PutSelectionAside() {}
 void PutSelectionBack() {}

@@ -526,6 +526,50 @@ uint32_t DisplayColor(const uint8_t cmyk[4]) {
   return static_cast<uint32_t>(r << 16 | g << 8 | b);
 }
 
+void RgbToCmyk(int r, int g, int b, uint8_t cmyk[4]) {
+  int c = 255 - r, m = 255 - g, y = 255 - b;
+  const int m0 = m, y0 = y;
+  if (m >= c) {
+    if (y < c) {
+      y = 2 * y - c;
+    } else if (y >= m) {
+      int a = m - (255 - m) / 8, d = 2 * m - (c < y ? c : y);
+      m = a > d ? a : d;
+      if (m < 0) m = 0;
+    } else {
+      y = 2 * y - m;
+    }
+  }
+  if (y < 1) {
+    // A strong red or magenta keeps its yellow at 0 and gives up a little cyan
+    // and magenta instead.
+    int d = (160 - y0) / 4;
+    if (d >= 1 && c >= 251 && m0 >= 251) {
+      c -= d;
+      m -= d;
+    }
+    y = 0;
+  }
+  int k = c < m ? c : m;
+  if (y < k) k = y;
+  if (k >= 255) {
+    cmyk[0] = cmyk[1] = cmyk[2] = 0;
+    cmyk[3] = 255;
+    return;
+  }
+  cmyk[0] = static_cast<uint8_t>(255 - (255 - c) * 255 / (255 - k));
+  cmyk[1] = static_cast<uint8_t>(255 - (255 - m) * 255 / (255 - k));
+  cmyk[2] = static_cast<uint8_t>(255 - (255 - y) * 255 / (255 - k));
+  cmyk[3] = static_cast<uint8_t>(k);
+}
+
+uint32_t RgbToProcess(int r, int g, int b) {
+  uint8_t c[4];
+  RgbToCmyk(r, g, b, c);
+  return static_cast<uint32_t>(c[0]) | static_cast<uint32_t>(c[1]) << 8 | static_cast<uint32_t>(c[2]) << 16 |
+         static_cast<uint32_t>(c[3]) << 24;
+}
+
 // ---------------------------------------------------------------------------
 // Best custom color.
 

@@ -109,6 +109,11 @@ uint32_t ProcessRgb(const uint8_t cmyk[4]);
 // The screen color (0x00RRGGBB) of a C, M, Y, K color: ProcessRgb with the
 // program's own lift of green and blue where red leads.
 uint32_t DisplayColor(const uint8_t cmyk[4]);
+// The process color (C, M, Y, K) of an RGB color, the conversion every color
+// of an RGB image takes on its way into the art.
+void RgbToCmyk(int r, int g, int b, uint8_t cmyk[4]);
+// The same as a process color word (C in the low byte, K in the high byte).
+uint32_t RgbToProcess(int r, int g, int b);
 
 // ---------------------------------------------------------------------------
 // Best custom color for a sub-area of a color image. Begin with the image's

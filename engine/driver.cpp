@@ -10,6 +10,7 @@
 #include "core/records.h"
 #include "engine/conversion.h"
 #include "engine/custom_colors.h"
+#include "engine/separation.h"
 #include "engine/settings.h"
 #include "platform/string_ids.h"
 #include "raster/open_image.h"
@@ -317,12 +318,13 @@ void ConvertImage(bool edgeOnly) {
         }
       }
       *gConvSettingsEdit = *s;
-      RunSeparation();
+      RunSeparation(1);
     }
     gDocument->Clear(Flag::separationValid);
 
     gInverted = false;
-    if (ResetPathStore() != 0) {
+    if (gUserAbort || ResetPathStore() != 0) {
+      EndSeparation();
       FinishConversion();
       gDocument->Clear(Flag::convertEdgeOnly);
       return;
@@ -354,6 +356,7 @@ void ConvertImage(bool edgeOnly) {
 
   RunConversion();
   if (gDocument->Test(Flag::interactiveThinning)) return;  // paused
+  EndSeparation();
   if (gPrefs->flags0 & PrefFlag::beepAfterConvert) Beep();
   FinishConversion();
   gDocument->Clear(Flag::convertEdgeOnly);

@@ -68,6 +68,10 @@ struct Fit {
   std::vector<Pt> chain;        // the chain pixels of the curve being refined
   std::vector<double> param;    // and their curve parameters
   std::vector<Pt> moved;        // work space of the refinement
+  // A run of a shared boundary: fitted open, from first vertex to last, into
+  // the sink instead of the path store.
+  RunSink* sink;
+  double centre;                // where an anchor stands on its vertex's pixel
 };
 
 Fit gFit;
@@ -211,7 +215,7 @@ Pt Project(const EdgeLine& l, const Pt& p) {
 }
 
 Shift VertexShift(int32_t index) {
-  const Pt centre{0.5, 0.5};
+  const Pt centre{gFit.centre, gFit.centre};
   if (tracingMode != 0 || gFit.period <= 0) return {centre, centre};
   const EdgeLine* a = LineNear(index, -1);
   const EdgeLine* b = LineNear(index, 1);
@@ -397,7 +401,7 @@ void RefineCurve(int32_t i, int32_t a, Pt curve[4], double length) {
     }
     gFit.chain.swap(moved);
   } else {
-    for (Pt& q : gFit.chain) q = {q.x + 0.5, q.y + 0.5};
+    for (Pt& q : gFit.chain) q = {q.x + gFit.centre, q.y + gFit.centre};
   }
 
   Pt p[4] = {art[0], art[1], art[2], art[3]};
@@ -554,6 +558,14 @@ bool MeasureWeights() { return tracingMode != 0 && !colorMode && !gFit.uniform; 
 // weight) is never continued: whatever comes next begins a path of its own.
 bool OpenPath(const Pt& art) {
   if (pathOpenState == 1) return true;
+  if (gFit.sink) {
+    gFit.sink->started = true;
+    gFit.sink->startX = art.x;
+    gFit.sink->startY = art.y;
+    pathOpenState = 1;
+    gFit.emitted = true;
+    return true;
+  }
   penX = art.x;
   penY = art.y;
   BeginConversionPath(tracingMode);
@@ -564,12 +576,20 @@ bool OpenPath(const Pt& art) {
 }
 
 void AddLine(const Pt& art) {
+  if (gFit.sink) {
+    gFit.sink->segments.push_back(RunSegment{false, 0, 0, 0, 0, art.x, art.y});
+    return;
+  }
   penX = art.x;
   penY = art.y;
   AddPathPoint(0);
 }
 
 void AddCurve(const Pt& c1, const Pt& c2, const Pt& art) {
+  if (gFit.sink) {
+    gFit.sink->segments.push_back(RunSegment{true, c1.x, c1.y, c2.x, c2.y, art.x, art.y});
+    return;
+  }
   ctrl1X = c1.x;
   ctrl1Y = c1.y;
   ctrl2X = c2.x;
@@ -589,7 +609,7 @@ void Arrived(const Pt& v, const Shift& sh) {
 
 void WidenBounds(const Pt& p) {
   PathRecord* r = gCurrentPath;
-  if (!r) return;
+  if (!r || gFit.sink) return;
   int32_t x = ArtCoord(p.x), y = ArtCoord(p.y);
   if (x - 5 < r->bounds[0]) r->bounds[0] = x - 5;
   if (x + 5 > r->bounds[2]) r->bounds[2] = x + 5;
@@ -645,7 +665,7 @@ void EmitLine(int32_t u, int lineType) {
     Arrived(b, to);
     return;
   }
-  if (gConvSettings->methodFlags & Method::lineRecognition) {
+  if ((gConvSettings->methodFlags & Method::lineRecognition) && !gFit.sink) {
     int16_t ux = static_cast<int16_t>(a.x), uy = static_cast<int16_t>(a.y);
     int16_t vx = static_cast<int16_t>(b.x), vy = static_cast<int16_t>(b.y);
     int16_t h0, v0, h1, v1;
@@ -668,7 +688,7 @@ int32_t SearchSpan(int32_t i, int lineType, Pt curve[4], Pt* q1Out, Pt* q2Out, d
   int32_t b = a + 1;
   Pt p[4];
   p[0] = At(i);
-  const bool lineRec = (gConvSettings->methodFlags & Method::lineRecognition) != 0;
+  const bool lineRec = (gConvSettings->methodFlags & Method::lineRecognition) != 0 && !gFit.sink;
   while (Exists(i + b)) {
     VertexRecord vb = GetVertex(i + b), vprev = GetVertex(i + b - 1);
     if (Same(vb, vprev)) {
@@ -794,7 +814,10 @@ void ComputeCornerAngles() {
   PutVertex(n - 1, cur);
 }
 
-void FitObject() {
+namespace {
+
+// The fitting state of a new object.
+void BeginFit(RunSink* sink, double centre) {
   const ConversionSettings* s = gConvSettings;
   int lineType = s->lineType;
   if (lineType < 0 || lineType > 2) lineType = 0;
@@ -808,36 +831,25 @@ void FitObject() {
   gFit.weightCount = 0;
   gFit.cacheIndex = 0;
   gFit.cacheFull = UnwrapOffset(0, GetVertex(0).chainOffset);
+  gFit.sink = sink;
+  gFit.centre = centre;
   polygonRotation = 0;
   pathOpenState = 0;
   gFit.penX = kNoPen;
   gFit.penY = 0;
   gFit.period = 0;
-  if (vertexCount <= 0) return;
-  if (tracingMode == 0 && vertexCount > 2 && Same(GetVertex(0), GetVertex(vertexCount - 1))) {
-    gFit.period = vertexCount - 1;
-    FitEdgeLines();
-  }
+}
 
-  // Paint of the object's path.
-  if (colorMode) {
-    curFillColor = inkFlag == 1 ? currentAreaColor : backgroundAreaColor;
-  } else if (tracingMode == 0) {
-    int white = (s->optionFlags & Option::whiteLines) ? 1 : 0;
-    if (inkFlag == white) {
-      curFillColor = 0;
-      curFillKind = kPaintWhite;
-    } else {
-      curFillColor = 0xFF000000u;
-      curFillKind = kPaintBlack;
-    }
-  }
-
+// The fitting loop over the vertices, then the rest of the polygon as
+// straight segments. An open run is never rotated and its first span is
+// emitted where it stands.
+void FitVertices() {
+  const int lineType = gFit.lineType;
+  const bool open = gFit.sink != nullptr;
   int32_t i = 0;
-  bool stopped = false;  // the self-approach rule ended the loop
   while (!gUserAbort) {
     if (!Exists(i) || !Exists(i + 1) || (lineType != 1 && !Exists(i + 2))) break;
-    if (i == 2 && !gFit.rotated) {
+    if (i == 2 && !gFit.rotated && !open) {
       // Rotating after segments were emitted would draw them twice; the
       // polygon is then taken as it is.
       if (!gFit.emitted) Rotate(2);
@@ -846,7 +858,6 @@ void FitObject() {
     if (SelfApproach(i, i)) {
       // The path ends at the vertex where the walk comes back over itself.
       if (pathOpenState == 1) pathOpenState = -1;
-      stopped = true;
       break;
     }
     Pt curve[4] = {}, q1{0, 0}, q2{0, 0};
@@ -855,13 +866,13 @@ void FitObject() {
     bool isCurve = lineType == 1 ? a > 0 : a > 1;
     if (isCurve) {
       VertexRecord first = GetVertex(i), last = GetVertex(i + a);
-      if (i == 0 && !gFit.emitted && !Same(first, last)) {
+      if (!open && i == 0 && !gFit.emitted && !Same(first, last)) {
         // The path starts at the span's end and takes the span in at its close.
         if (a >= 3) Rotate(a);
         i += a;
         continue;
       }
-      if (i == 1 && !gFit.emitted && !gFit.rotated) {
+      if (!open && i == 1 && !gFit.emitted && !gFit.rotated) {
         if (a == 1) {
           i += 1;
           continue;
@@ -876,13 +887,39 @@ void FitObject() {
     EmitLine(i, lineType);
     ++i;
   }
-  (void)stopped;
   // The rest of the polygon as straight segments.
   while (!gUserAbort && Exists(i) && Exists(i + 1)) {
     if (!SelfApproach(i, i)) EmitLine(i, lineType);
     else if (pathOpenState == 1) pathOpenState = -1;
     ++i;
   }
+}
+
+}  // namespace
+
+void FitObject() {
+  const ConversionSettings* s = gConvSettings;
+  BeginFit(nullptr, 0.5);
+  if (vertexCount <= 0) return;
+  const int lineType = gFit.lineType;
+  if (tracingMode == 0 && vertexCount > 2 && Same(GetVertex(0), GetVertex(vertexCount - 1))) {
+    gFit.period = vertexCount - 1;
+    FitEdgeLines();
+  }
+
+  // Paint of the object's path.
+  if (tracingMode == 0) {
+    int white = (s->optionFlags & Option::whiteLines) ? 1 : 0;
+    if (inkFlag == white) {
+      curFillColor = 0;
+      curFillKind = kPaintWhite;
+    } else {
+      curFillColor = 0xFF000000u;
+      curFillKind = kPaintBlack;
+    }
+  }
+
+  FitVertices();
   if (gUserAbort) return;
 
   // Tiny objects: a centerline stroke between the pixel centres (moved half
@@ -905,10 +942,12 @@ void FitObject() {
       for (const Pt& c : corners) AddLine(c);
     }
   }
-  if (tracingMode == -1 && gFit.weightCount > 0 && gCurrentPath) {
-    double w = gFit.weightSum / gFit.weightCount;
-    double resY = gImage->resolutionY > 0 ? gImage->resolutionY : 300;
-    double tenths = w * 300 / resY * 10;
-    gCurrentPath->strokeWeight = static_cast<uint8_t>(tenths >= 255 ? 255 : tenths < 0 ? 0 : tenths);
-  }
+}
+
+void FitRun(RunSink* sink, double centre) {
+  BeginFit(sink, centre);
+  if (vertexCount > 0) FitVertices();
+  sink->weightSum += gFit.weightSum;
+  sink->weightCount += gFit.weightCount;
+  gFit.sink = nullptr;
 }

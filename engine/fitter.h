@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 // The interior angle at v of the turn u -> v -> w in whole degrees: 180 for
 // a straight continuation, 90 for a right angle, 0 for a reversal.
@@ -21,3 +22,25 @@ double StrokeThickness(int x, int y, int extra);
 // ended by the self-approach rule).
 extern int32_t polygonRotation;
 extern int16_t pathOpenState;
+
+// One run of a shared boundary, fitted once for the two areas it separates
+// (the shared-boundary pass): its segments in art geometry (pixels), from
+// its start anchor to its end anchor, and the stroke thicknesses measured
+// along it.
+struct RunSegment {
+  bool curve;
+  double c1x, c1y, c2x, c2y;  // control points of a curve
+  double x, y;                // the end anchor
+};
+struct RunSink {
+  bool started = false;
+  double startX = 0, startY = 0;
+  std::vector<RunSegment> segments;
+  double weightSum = 0;
+  int32_t weightCount = 0;
+};
+// Fits the current polygon (the polygon builder's, of an open run made by
+// LoadRunChain) from its first vertex to its last into `sink`, without
+// rotating it. Anchors stand at vertex + (centre, centre): 0.5 puts them on
+// the pixels' centres, 0 on their top-left corners.
+void FitRun(RunSink* sink, double centre);

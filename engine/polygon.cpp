@@ -44,7 +44,7 @@ void PutEdge(int32_t i, int16_t x, int16_t y) {
 struct Builder {
   int32_t tol;
   bool centerline;
-  bool junctions;  // centerlining or the shared-boundary mode
+  bool junctions;  // centerlining
   int32_t x, y, pos;  // current point and the offset of its next code
   int32_t xs, ys;     // segment start
   int32_t edgeCount;
@@ -146,7 +146,7 @@ int32_t NearJunction(int32_t x, int32_t y, int32_t* distance) {
 void BeginSegment(Builder& b);
 
 // The junction crossing: true when a new segment began here.
-bool JunctionCrossing(Builder& b, bool atSegmentStart) {
+bool JunctionCrossing(Builder& b) {
   int32_t dist;
   int32_t j = NearJunction(b.x, b.y, &dist);
   if (j < 0 || j == b.lastJunction) return false;
@@ -158,7 +158,7 @@ bool JunctionCrossing(Builder& b, bool atSegmentStart) {
   int32_t then = (nx - jx) * (nx - jx) + (ny - jy) * (ny - jy);
   if (then <= now) return false;
   b.lastJunction = j;
-  if (atSegmentStart || (b.x == b.xs && b.y == b.ys)) return false;
+  if (b.x == b.xs && b.y == b.ys) return false;
   PlaceVertex(b.x, b.y, b.pos);
   BeginSegment(b);
   return true;
@@ -235,7 +235,7 @@ bool Build(int32_t tol, EdgeSummary* summary) {
   b.tol = tol;
   b.summary = summary;
   b.centerline = tracingMode == 1;
-  b.junctions = tracingMode != 0;
+  b.junctions = tracingMode == 1;
   b.x = chainStartX;
   b.y = chainStartY;
   b.pos = kChainHeader;
@@ -251,10 +251,6 @@ bool Build(int32_t tol, EdgeSummary* summary) {
     if (startSegment) {
       startSegment = false;
       if (gUserAbort) break;
-      if (tracingMode == -1) {
-        b.lastJunction = -1;
-        JunctionCrossing(b, true);
-      }
       if (vertexCount * static_cast<int32_t>(sizeof(VertexRecord)) > kMaxRecordBytes) return false;
       PlaceVertex(b.x, b.y, b.pos);
       BeginSegment(b);
@@ -282,7 +278,7 @@ bool Build(int32_t tol, EdgeSummary* summary) {
       if (vertexCount * static_cast<int32_t>(sizeof(VertexRecord)) > kMaxRecordBytes) return false;
       continue;
     }
-    if (b.junctions && JunctionCrossing(b, false)) {
+    if (b.junctions && JunctionCrossing(b)) {
       if (vertexCount * static_cast<int32_t>(sizeof(VertexRecord)) > kMaxRecordBytes) return false;
       continue;
     }
@@ -423,7 +419,6 @@ namespace {
 int32_t ChooseJunction(int32_t index, const VertexRecord& v, bool* fresh) {
   *fresh = false;
   if (!HaveJunctions()) return -1;
-  const bool shared = tracingMode == -1;
   SeekJunctionRows(v.y);
   int32_t used = -1, usedDist = junctionSnapLimit, unused = -1, unusedDist = junctionSnapLimit;
   for (int32_t i = junctionSearchIndex; i < junctionCount && JunctionList[i].y <= v.y + 7; ++i) {
@@ -468,7 +463,7 @@ int32_t ChooseJunction(int32_t index, const VertexRecord& v, bool* fresh) {
   const int32_t j = junctionSnapLimit;
 
   int32_t target = -1;
-  if (used >= 0 && (usedDist <= unusedDist || !shared)) {
+  if (used >= 0) {
     int32_t offUsed = JunctionOffset(used, v, ex, ey, d);
     bool takeUnused = false;
     if (unused >= 0) {
@@ -497,7 +492,7 @@ int32_t ChooseJunction(int32_t index, const VertexRecord& v, bool* fresh) {
 }  // namespace
 
 int SnapToJunction(int32_t index) {
-  if (tracingMode == 0) return 0;
+  if (tracingMode != 1) return 0;
   VertexRecord v = GetVertex(index);
   bool fresh;
   int32_t target = ChooseJunction(index, v, &fresh);
@@ -511,7 +506,7 @@ int SnapToJunction(int32_t index) {
 }
 
 int32_t JunctionForVertex(int32_t index) {
-  if (tracingMode == 0) return -1;
+  if (tracingMode != 1) return -1;
   bool fresh;
   return ChooseJunction(index, GetVertex(index), &fresh);
 }

@@ -46,7 +46,7 @@ inline int32_t CappedSquare(int32_t d) { return d >= -5 && d <= 5 ? d * d : 999;
 void MergeLongChain();
 
 // Moves vertex `index` onto a junction point when one is near enough
-// (centerlining and the shared-boundary mode). 1 when it moved.
+// (centerlining). 1 when it moved.
 int SnapToJunction(int32_t index);
 // The junction entry that vertex `index` would snap to, -1 none; changes
 // nothing.

@@ -114,6 +114,40 @@ int ApplySettingRanges(ConversionSettings* s) {
   return changed;
 }
 
+int PosterizationModeOf(const ConversionSettings* s, bool grayImage) {
+  if (!(s->optionFlags & Option::posterize)) return kPosterBlackWhite;
+  if ((s->optionFlags & Option::useCustomColors) && !grayImage) return kPosterCustom;
+  return (s->methodFlags & Method::limitedColors) ? kPosterLimited : kPosterUnlimited;
+}
+
+void SetPosterizationMode(ConversionSettings* s, int mode) {
+  switch (mode) {
+    case kPosterLimited:
+      s->optionFlags = static_cast<uint8_t>((s->optionFlags | Option::posterize) & ~Option::useCustomColors);
+      s->methodFlags |= Method::limitedColors;
+      break;
+    case kPosterUnlimited:
+      s->optionFlags = static_cast<uint8_t>((s->optionFlags | Option::posterize) & ~Option::useCustomColors);
+      s->methodFlags = static_cast<uint8_t>(s->methodFlags & ~Method::limitedColors);
+      break;
+    case kPosterCustom:
+      s->optionFlags |= Option::posterize | Option::useCustomColors;
+      break;
+    case kPosterBlackWhite:
+      s->optionFlags = static_cast<uint8_t>(s->optionFlags & ~Option::posterize);
+      break;
+    default:
+      break;
+  }
+}
+
+int SubAreaCount(int complexity) {
+  static const int16_t kCounts[19] = {2, 3, 4, 5, 6, 7, 8, 10, 12, 14, 16, 20, 24, 32, 40, 48, 64, 128, 256};
+  if (complexity < 2) complexity = 2;
+  if (complexity > 20) complexity = 20;
+  return kCounts[complexity - 2];
+}
+
 bool ParseScaledDecimal(const char* text, char separator, int scale, int32_t* value) {
   while (*text == ' ') ++text;
   bool negative = false;

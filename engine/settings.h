@@ -125,6 +125,22 @@ int ApplySettingRanges(ConversionSettings* s);
 inline int NoiseThreshold(const ConversionSettings* s) { return s->noiseSuppression / 100; }
 inline int ThinningSteps(const ConversionSettings* s) { return (s->lineThinning + 50) / 100; }
 
+// The posterization mode: the item of the Color/Grayscale Setup dialog's
+// "Posterization:" list, derived from the flags. Use Custom Colors is never
+// the mode of a gray (one-sample) image.
+enum PosterizationMode : int {
+  kPosterLimited = 1,
+  kPosterUnlimited = 2,
+  kPosterCustom = 3,
+  kPosterBlackWhite = 4,
+};
+int PosterizationModeOf(const ConversionSettings* s, bool grayImage);
+// Sets the flags of a chosen mode (1 to 4; anything else changes nothing).
+void SetPosterizationMode(ConversionSettings* s, int mode);
+// The target number of sub-area codes for a Complexity of 2 to 20 (out of
+// range values are taken at the nearest limit).
+int SubAreaCount(int complexity);
+
 // Parses a decimal option text as the dialogs do: scaled by `scale` (100, or
 // 10 for the two tolerances) with 0.5 added before truncation, reading
 // `separator` as the decimal point. Returns false for text that is no number.

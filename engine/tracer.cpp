@@ -22,11 +22,7 @@ ObjectExtremes objectExtremes{};
 int16_t objectWidth = 0, objectHeight = 0;
 int16_t areaLeft = 0, areaTop = 0, areaWidth = 0, areaHeight = 0;
 int16_t walkX = 0, walkY = 0, walkDir = 7;
-uint32_t currentAreaColor = 0;
-int16_t areaLastRow = 32767;
-uint32_t backgroundAreaColor = 0;
 int16_t searchRow = 0, searchWord = 0;
-uint32_t objectColor = 0;
 
 namespace {
 
@@ -108,11 +104,21 @@ void AreaBytes(int32_t* first, int32_t* count) {
 
 // Finds the next row and word holding a black pixel, from the search
 // position. False at the end of the bitmap (or of the colored area).
+// Appends a byte to the chain being written; a chain longer than its area
+// continues in "edgearr". False on an abort.
+bool PutChainByte(int32_t* pos, uint8_t b) {
+  if (*pos > 0 && *pos % chainPages.pageBytes == 0 && *pos / chainPages.pageBytes != chainPages.page) {
+    chainOverflowed = 1;
+    if (PollUserAbort()) return false;
+  }
+  SetChainByte((*pos)++, b);
+  return !gUserAbort;
+}
+
 bool FindNextWord() {
   const int32_t rowBytes = gImage->rowBytes;
   const int32_t rowWords = rowBytes / 2;
   while (searchRow < gImage->height) {
-    if (colorMode && searchRow > areaLastRow) return false;
     const uint8_t* row = Row(gWorkBits, searchRow);
     int32_t w = searchWord;
     while (w + 4 <= rowWords) {  // four words at a time over white space
@@ -284,14 +290,7 @@ int16_t TraceNextObject() {
     walkY = sy;
     walkDir = 7;
     int32_t pos = 0;
-    auto put = [&pos](uint8_t b) -> bool {
-      if (pos > 0 && pos % chainPages.pageBytes == 0 && pos / chainPages.pageBytes != chainPages.page) {
-        chainOverflowed = 1;
-        if (PollUserAbort()) return false;
-      }
-      SetChainByte(pos++, b);
-      return !gUserAbort;
-    };
+    auto put = [&pos](uint8_t b) { return PutChainByte(&pos, b); };
     put(static_cast<uint8_t>(sx & 0xFF));
     put(static_cast<uint8_t>((sx >> 8) & 0xFF));
     put(static_cast<uint8_t>(sy & 0xFF));
@@ -332,7 +331,7 @@ int16_t TraceNextObject() {
     const int16_t length = chainOverflowed ? static_cast<int16_t>(chainAreaSize) : static_cast<int16_t>(pos);
 
     // Erasing the object by parity spans.
-    if (tracingMode == 0 || colorMode) {
+    if (tracingMode == 0) {
       bool down = false;
       ReplayChain([&down](int x, int y, int c) {
         if (c == 0 || c == 6 || c == 7) {
@@ -345,22 +344,9 @@ int16_t TraceNextObject() {
       });
     }
     // Clearing the traced pixels.
-    if (!(tracingMode == -1 && !colorMode)) {
-      ClearPixel(sx, sy);
-      if (tracingMode == 0 || colorMode) ReplayChain([](int x, int y, int) { ClearPixel(x, y); });
-      else ReplayChain([](int x, int y, int) { ClearSquare(x, y); });
-    }
-    // Colored areas: objects of other areas inside the conversion area are
-    // dropped; their pixels are already gone, so the search goes on.
-    if (colorMode) {
-      objectColor = currentAreaColor;
-      if (!GetPixel(maskBits, sx, sy)) {
-        bool halve = !(gConvSettings->optionFlags & Option::reduceDetail);
-        int16_t tx = halve ? static_cast<int16_t>(sx / 2) : sx, ty = halve ? static_cast<int16_t>(sy / 2) : sy;
-        if (ConversionAreaContains(tx, ty)) continue;
-        objectColor = 0;
-      }
-    }
+    ClearPixel(sx, sy);
+    if (tracingMode == 0) ReplayChain([](int x, int y, int) { ClearPixel(x, y); });
+    else ReplayChain([](int x, int y, int) { ClearSquare(x, y); });
 
     // Preparing the object area.
     ComputeObjectArea();
@@ -385,34 +371,55 @@ int16_t TraceNextObject() {
   }
 }
 
+bool LoadRunChain(const int16_t* xy, int32_t count) {
+  if (gUserAbort || !chainArea || count < 1) return false;
+  // The code of the step (dx, dy), indexed by (dy + 1) * 3 + dx + 1.
+  static const int8_t kCodeOf[9] = {2, 3, 4, 1, -1, 5, 0, 7, 6};
+  PagedReset(&chainPages, chainArea, chainAreaSize, kStoreEdgearr, 1);
+  const int16_t sx = xy[0], sy = xy[1];
+  chainStartX = sx;
+  chainStartY = sy;
+  chainOverflowed = 0;
+  objectExtremes = {sx, sy, sx, sy, sx, sy, sx, sy};
+  int32_t pos = 0;
+  bool ok = PutChainByte(&pos, static_cast<uint8_t>(sx & 0xFF)) &&
+            PutChainByte(&pos, static_cast<uint8_t>((sx >> 8) & 0xFF)) &&
+            PutChainByte(&pos, static_cast<uint8_t>(sy & 0xFF)) && PutChainByte(&pos, static_cast<uint8_t>((sy >> 8) & 0xFF));
+  for (int32_t i = 1; ok && i < count; ++i) {
+    int16_t x = xy[2 * i], y = xy[2 * i + 1];
+    int dx = x - xy[2 * i - 2], dy = y - xy[2 * i - 1];
+    int code = dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1 ? kCodeOf[(dy + 1) * 3 + dx + 1] : -1;
+    if (code < 0) return false;  // not a neighbour: not a chain
+    ok = PutChainByte(&pos, static_cast<uint8_t>(code));
+    ObjectExtremes& e = objectExtremes;
+    if (x < e.leftX) e.leftX = x, e.leftY = y;
+    if (x > e.rightX) e.rightX = x, e.rightY = y;
+    if (y < e.topY) e.topX = x, e.topY = y;
+    if (y > e.bottomY) e.bottomX = x, e.bottomY = y;
+  }
+  if (!ok || !PutChainByte(&pos, kChainEnd)) return false;
+  if (chainOverflowed) {
+    PagedAt(&chainPages, 0, false);
+    if (gUserAbort) return false;
+  }
+  chainStepCount = count - 1;
+  chainCodes = count - 1;
+  ComputeObjectArea();
+  for (int32_t i = 0; i < count; ++i) StampSquare(xy[2 * i], xy[2 * i + 1]);
+  return true;
+}
+
 void RestoreObjectArea() {
   if (!gWorkBits || areaWidth <= 0 || areaHeight <= 0) return;
   int32_t first, count;
   AreaBytes(&first, &count);
   if (count <= 0) return;
-  int16_t skeleton = scratchHandles[kStoreDgskel];
   int16_t parked = scratchHandles[kStoreDgtemp];
-  uint8_t scratch[256];
   for (int y = areaTop; y < areaTop + areaHeight; ++y) {
     uint8_t* maskRow = Row(maskBits, y) + first;
     if (lowMemoryMode) {
       if (parked != kNoFile) FileRead(parked, maskRow, count);
       continue;
-    }
-    if (tracingMode == -1 && !colorMode && skeleton != kNoFile) {
-      // Remove this row's stamped pixels from the skeleton copy.
-      for (int32_t done = 0; done < count;) {
-        int32_t n = count - done > 256 ? 256 : count - done;
-        int32_t at = y * gImage->rowBytes + first + done;
-        FileSeek(skeleton, at, kSeekSet);
-        int32_t got = FileRead(skeleton, scratch, n);
-        if (got > 0) {
-          for (int32_t i = 0; i < got; ++i) scratch[i] &= static_cast<uint8_t>(~maskRow[done + i]);
-          FileSeek(skeleton, at, kSeekSet);
-          WriteChecked(skeleton, got, scratch);
-        }
-        done += n;
-      }
     }
     memset(maskRow, 0, static_cast<size_t>(count));
   }

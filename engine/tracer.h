@@ -63,19 +63,6 @@ extern int16_t areaLeft, areaTop, areaWidth, areaHeight;
 // The walk's position and last direction.
 extern int16_t walkX, walkY, walkDir;
 
-// Set by the shared-boundary pass for colored areas: the color of the area
-// being traced, the last row it covers, and the color of paths that are not
-// the area's own outline.
-extern uint32_t currentAreaColor;
-extern int16_t areaLastRow;
-extern uint32_t backgroundAreaColor;
-// The color of the traced object (colored areas): the area color, or 0 for
-// an object outside the conversion area.
-extern uint32_t objectColor;
-// The conversion area test of the colored-area mode; the conversion-area
-// module supplies it. The default (no conversion area) contains every point.
-int ConversionAreaContains(int16_t x, int16_t y);
-
 // The search position (row, word) of the object search.
 extern int16_t searchRow, searchWord;
 
@@ -86,3 +73,10 @@ void StampSquare(int x, int y);
 void XorSpan(int x, int y);
 int TemplatePixel(int x, int y);
 int16_t NextBoundaryStep();
+
+// Makes the steps through `count` pixels (x, y pairs, each a neighbour of
+// the one before) the current object's chain, as the shared-boundary pass
+// hands over one boundary run: start point, codes and end mark, the object's
+// extremes and area, and its band stamped into the mask. The working bitmap
+// is left alone. False when the chain could not be stored (an abort).
+bool LoadRunChain(const int16_t* xy, int32_t count);

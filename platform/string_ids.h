@@ -43,6 +43,7 @@ constexpr int kStrShowToolbox = 1037;  // "Show Toolbox"
 constexpr int kStrHideToolbox = 1038;  // "Hide Toolbox"
 constexpr int kStrShowInfo = 1039;  // "Show Info"
 constexpr int kStrHideInfo = 1040;  // "Hide Info"
+constexpr int kStrSepShapes = 1970;  // "Sep. Shapes"
 constexpr int kStrNameTooLong = 1900;  // "A file or folder name is longer than 254 characters and cannot be used."
 constexpr int kStrOutputIsInput = 1920;  // "Can't replace \"%s\" because it is an input file. Choose..."
 constexpr int kStrPngDamaged = 1940;  // "The PNG image is damaged or incomplete."
@@ -54,3 +55,10 @@ constexpr int kStrPnmDamaged = 1945;  // "The PNM image is damaged or incomplete
 constexpr int kStrJpegUnsupported = 1946;  // "This JPEG image uses a color space or sample precision t..."
 constexpr int kStrWebpUnsupported = 1947;  // "Animated WebP images are not supported."
 constexpr int kStrBmpUnsupported = 1948;  // "This BMP image uses a compression or layout that is not ..."
+
+// Numbered strings of the color and grayscale conversion.
+constexpr int kStrNoMemoryForImage = 11;        // "Insufficient memory to process image."
+constexpr int kStrSeparateShapesNoMemory = 37;  // "Insufficient memory for Separate Shapes."
+constexpr int kStrPassOfPasses = 137;           // " pass %d of %d,"
+constexpr int kStrProcessingDots = 147;         // "Processing..."
+constexpr int kStrPosterizing = 357;            // "Posterizing"

@@ -5,6 +5,7 @@
 
 #include "art/pathstore.h"
 #include "engine/conversion.h"
+#include "engine/levels.h"
 #include "output/art_writer.h"
 #include "platform/string_ids.h"
 #include "raster/open_image.h"
@@ -48,11 +49,11 @@ void FreeDocumentStores() {
 }  // namespace
 
 ShellHooks gShellHooks = {HeadlessCreateWindow, HeadlessDestroyWindow, HeadlessSetTitle, HeadlessRefresh,
-                          HeadlessCancel,       HeadlessCancelPath,    HeadlessNoWriter};
+                          HeadlessCancel,       HeadlessCancelPath,    HeadlessNoWriter, HeadlessRefresh};
 
 void InstallHeadlessShellHooks() {
   gShellHooks = {HeadlessCreateWindow, HeadlessDestroyWindow, HeadlessSetTitle, HeadlessRefresh,
-                 HeadlessCancel,       HeadlessCancelPath,    HeadlessNoWriter};
+                 HeadlessCancel,       HeadlessCancelPath,    HeadlessNoWriter, HeadlessRefresh};
 }
 
 void RefreshImageWindow() {
@@ -102,6 +103,7 @@ int OpenDocument(void* source) {
       gDocument->Set(Flag::imageHasFile);
     }
     UpdateWindowTitle();
+    gShellHooks.imageOpened();
   } else {
     ok = 0;
     FreeDocumentStores();
@@ -276,8 +278,10 @@ void UndoRedo() {
     SwapPathStore(&gUndoPaths);
   } else if (kind >= kUndoMarquee && kind <= kUndoSelectSimilar) {
     // Selection kinds are exchanged by the conversion-area code.
+  } else if (kind == kUndoLevels) {
+    UndoLevels();
   } else if (kind == kUndoThinMore || (kind >= kUndoPencil && kind <= kUndoLine) || kind == kUndoFill ||
-             kind == kUndoClear || kind == kUndoLevels) {
+             kind == kUndoClear) {
     // Pixel kinds are exchanged by the image window's tools.
   } else {
     SwapPathStore(&gUndoPaths);
@@ -287,6 +291,10 @@ void UndoRedo() {
 }
 
 void DiscardUndo() {
+  // A pending levels change becomes part of the image; the samples it
+  // replaced are no longer needed.
+  CommitPendingLevels();
+  DiscardLevelsUndo();
   FreePathStoreCopy(&gUndoPaths);
   gDocument->undoKind = kUndoNone;
 }

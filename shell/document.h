@@ -55,6 +55,7 @@ struct ShellHooks {
   int (*saveArtAsDialog)();         // 1 when a name was chosen (in gImage->docName)
   int (*savePixelImageDialog)(char* path);  // 1 when a name was chosen
   int (*writePixelImage)(const char* path);  // 1 when written
+  void (*imageOpened)();                     // a document was opened
 };
 extern ShellHooks gShellHooks;
 void InstallHeadlessShellHooks();

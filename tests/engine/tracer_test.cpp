@@ -186,54 +186,6 @@ TEST_F(TracerTest, CenterlineWalkPassesThroughItsStartUntilAboutToRepeatItsFirst
   }
 }
 
-TEST_F(TracerTest, ColoredAreasKeepTheirOwnObjectsAndDropOthers) {
-  MakeBitmapImage(64, 40);
-  FillRect(4, 4, 12, 12);    // not marked in the mask: another area's object
-  FillRect(30, 4, 40, 12);   // this area's object
-  FillRect(4, 30, 12, 36);   // below the area's last row
-  BeginConversion();
-  colorMode = 1;
-  currentAreaColor = 0x00FF8000u;
-  areaLastRow = 20;
-  StartObjectSearch();
-  maskBits[4 * gImage->rowBytes + 30 / 8] |= static_cast<uint8_t>(0x80 >> (30 % 8));
-  ASSERT_GT(TraceNextObject(), 0);
-  EXPECT_EQ(chainStartX, 30) << "the first object was dropped";
-  EXPECT_EQ(objectColor, 0x00FF8000u);
-  EXPECT_EQ(GetPixel(gWorkBits, 6, 6), 0) << "and erased";
-  RestoreObjectArea();
-  EXPECT_EQ(TraceNextObject(), 0) << "the search ends below the area";
-  EXPECT_EQ(GetPixel(gWorkBits, 6, 32), 1);
-  colorMode = 0;
-  areaLastRow = 32767;
-}
-
-TEST_F(TracerTest, SharedBoundaryModeRemovesTheBandFromTheSkeletonCopy) {
-  MakeBitmapImage(64, 24);
-  FillRect(10, 6, 20, 16);
-  FillRect(40, 6, 41, 16);  // far from the traced object
-  BeginConversion();
-  int16_t skeleton = OpenScratchStore(kStoreDgskel);
-  ASSERT_NE(skeleton, kNoFile);
-  size_t bytes = static_cast<size_t>(gImage->rowBytes) * gImage->height;
-  ASSERT_EQ(FileWrite(skeleton, gWorkBits, static_cast<int32_t>(bytes)), static_cast<int32_t>(bytes));
-  tracingMode = -1;
-  StartObjectSearch();
-  ASSERT_GT(TraceNextObject(), 0);
-  EXPECT_EQ(GetPixel(gWorkBits, 11, 6), 1) << "nothing is erased in this mode but the start pixel";
-  EXPECT_EQ(GetPixel(gWorkBits, 10, 6), 0);
-  RestoreObjectArea();
-  std::vector<uint8_t> copy(bytes);
-  FileSeek(skeleton, 0, kSeekSet);
-  ASSERT_EQ(FileRead(skeleton, copy.data(), static_cast<int32_t>(bytes)), static_cast<int32_t>(bytes));
-  EXPECT_EQ(GetPixel(copy.data(), 10, 6), 0);
-  EXPECT_EQ(GetPixel(copy.data(), 19, 15), 0);
-  EXPECT_EQ(GetPixel(copy.data(), 12, 8), 0) << "within 2 pixels of the boundary";
-  EXPECT_EQ(GetPixel(copy.data(), 15, 11), 1) << "deeper inside";
-  EXPECT_EQ(GetPixel(copy.data(), 40, 10), 1) << "outside the object's area";
-  EXPECT_TRUE(AllClear(maskBits));
-}
-
 TEST_F(TracerTest, StopRequestEndsTheSearch) {
   MakeBitmapImage(32, 8);
   SetWorkPixel(3, 3);
