@@ -119,12 +119,13 @@ struct BlackWhite {
 
 BlackWhite BlackWhiteRange(const ConversionSettings* s) {
   BlackWhite b{};
-  int lo = minSample, hi = maxSample;
+  // The stored range is 16-bit for 16-bit files: read it unsigned.
+  int lo = static_cast<uint16_t>(minSample), hi = static_cast<uint16_t>(maxSample);
   int bits = gImage->bitsPerSample;
   if (bits < 8 && hi + 1 <= 128) {
     lo <<= 8 - bits;
     hi <<= 8 - bits;
-  } else if (bits > 8) {
+  } else if (bits > 8 && hi > 255) {  // a range stated in the file's 16-bit values
     lo >>= bits - 8;
     hi >>= bits - 8;
   }

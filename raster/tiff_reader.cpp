@@ -763,6 +763,7 @@ int ReadDirectory() {
   if (!ReadAt(dirPos, countBytes, 2)) return kStrIncomplete;
   uint32_t entries = Get16(countBytes);
   int32_t rawMin = 0, rawMax = 255;
+  bool maxStated = false;
   for (uint32_t i = 0; i < entries; ++i) {
     uint32_t entryPos = dirPos + 2 + 12 * i;
     uint8_t e[12];
@@ -796,7 +797,10 @@ int ReadDirectory() {
         T.stripCountsPos = ValuePos(e, entryPos);
         break;
       case 280: rawMin = static_cast<int32_t>(ScalarValue(e)); break;
-      case 281: rawMax = static_cast<int32_t>(ScalarValue(e)); break;
+      case 281:
+        rawMax = static_cast<int32_t>(ScalarValue(e));
+        maxStated = true;
+        break;
       case 282: {
         double v = RationalValue(e);
         if (v >= kMinFileDpi && v <= kMaxFileDpi) gImage->resolutionX = v;
@@ -825,7 +829,9 @@ int ReadDirectory() {
     }
   }
   // The range is compared as the file states it (16-bit values included);
-  // a reversed range swaps polarity.
+  // a reversed range swaps polarity. Without a stated maximum a 16-bit file
+  // spans its whole range, not the 8-bit one.
+  if (!maxStated && T.bits > 8) rawMax = (1 << (T.bits > 16 ? 16 : T.bits)) - 1;
   if (rawMax < rawMin) {
     int32_t t = rawMin;
     rawMin = rawMax;

@@ -173,6 +173,16 @@ TEST_F(CliTest, BadUsageExitsWithTwo) {
       {"--preset", "Fine", "a.tif"},
       {"--settings", "missing.set", "a.tif"},
       {"-d", "no/such/folder", "a.tif"},
+      {"--colors", "rainbow", "a.tif"},
+      {"--complexity", "1", "a.tif"},
+      {"--complexity", "21", "a.tif"},
+      {"--noise-reduction", "some", "a.tif"},
+      {"--threshold", "101", "a.tif"},
+      {"--boost", "20", "a.tif"},  // without --contrast
+      {"--levels", "10,1.0,11", "a.tif"},
+      {"--levels", "0,10,255", "a.tif"},
+      {"--levels", "0,1", "a.tif"},
+      {"--colors", "limited", "--method", "centerline", "a.tif"},
   };
   for (const auto& args : cases) {
     std::string line;
@@ -184,7 +194,8 @@ TEST_F(CliTest, BadUsageExitsWithTwo) {
   CliRun help = Cli({"--help"});
   EXPECT_EQ(help.status, 0);
   for (const char* word : {"--output-dir", "--replace", "--method", "--settings", "--preset", "--save-image",
-                           "--downsample", "--refine-curves", "--quiet", "eps-color", "Exit status"})
+                           "--downsample", "--refine-curves", "--quiet", "eps-color", "Exit status", "--colors",
+                           "--complexity", "--levels", "--tagged-only"})
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
 }
 
@@ -708,3 +719,217 @@ TEST_F(CliTest, AStopReachesEveryWorker) {
 }
 
 }  // namespace
+
+// --- Gray and color images -------------------------------------------------------------
+
+// A picture of width x height RGB pixels.
+struct Picture {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+  const uint8_t* At(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
+};
+
+// Reads a binary PPM (comments allowed in the header).
+Picture ReadPpm(const std::string& bytes) {
+  Picture p;
+  size_t pos = 2;
+  auto number = [&]() {
+    while (pos < bytes.size() && (isspace(static_cast<unsigned char>(bytes[pos])) || bytes[pos] == '#')) {
+      if (bytes[pos] == '#')
+        while (pos < bytes.size() && bytes[pos] != '\n') ++pos;
+      else
+        ++pos;
+    }
+    int v = 0;
+    while (pos < bytes.size() && isdigit(static_cast<unsigned char>(bytes[pos]))) v = v * 10 + (bytes[pos++] - '0');
+    return v;
+  };
+  if (bytes.compare(0, 2, "P6") != 0) return p;
+  p.width = number();
+  p.height = number();
+  number();
+  ++pos;
+  size_t n = static_cast<size_t>(p.width) * p.height * 3;
+  if (bytes.size() < pos + n) return Picture{};
+  p.rgb.assign(bytes.begin() + static_cast<long>(pos), bytes.begin() + static_cast<long>(pos + n));
+  return p;
+}
+
+std::string PpmBytes(const Picture& p) {
+  std::string s = "P6\n" + std::to_string(p.width) + " " + std::to_string(p.height) + "\n255\n";
+  s.append(p.rgb.begin(), p.rgb.end());
+  return s;
+}
+
+// The paths of an EPS body: each a list of segments, a segment the text of
+// its points from its start anchor to its end anchor (controls between).
+using Segment = std::vector<std::string>;
+std::vector<std::vector<Segment>> EpsPaths(const std::string& eps) {
+  std::vector<std::vector<Segment>> paths;
+  std::vector<std::string> stack;
+  std::string pen;
+  size_t at = eps.find("%%EndSetup");
+  size_t end = eps.find("%%PageTrailer");
+  std::string body = eps.substr(at, end == std::string::npos ? std::string::npos : end - at);
+  for (char& c : body)
+    if (c == '\r' || c == '\n') c = ' ';
+  size_t i = 0;
+  while (i < body.size()) {
+    while (i < body.size() && body[i] == ' ') ++i;
+    size_t j = i;
+    while (j < body.size() && body[j] != ' ') ++j;
+    std::string tok = body.substr(i, j - i);
+    i = j;
+    if (tok.empty()) continue;
+    bool number = isdigit(static_cast<unsigned char>(tok[0])) || tok[0] == '.' || tok[0] == '-';
+    if (number) {
+      stack.push_back(tok);
+      continue;
+    }
+    auto point = [&](size_t k) { return stack[stack.size() - k] + " " + stack[stack.size() - k + 1]; };
+    if (tok == "m" && stack.size() >= 2) {
+      paths.emplace_back();
+      pen = point(2);
+    } else if ((tok == "L" || tok == "l") && stack.size() >= 2 && !paths.empty()) {
+      paths.back().push_back({pen, point(2)});
+      pen = point(2);
+    } else if ((tok == "C" || tok == "c") && stack.size() >= 6 && !paths.empty()) {
+      paths.back().push_back({pen, point(6), point(4), point(2)});
+      pen = point(2);
+    }
+    stack.clear();
+  }
+  return paths;
+}
+
+TEST_F(CliTest, ColorAreasCoverEveryPixelAndShareTheirBoundaries) {
+  const uint8_t kRed[3] = {255, 0, 0}, kBlue[3] = {0, 0, 255}, kYellow[3] = {255, 255, 0},
+                kGreen[3] = {0, 160, 0}, kWhite[3] = {255, 255, 255};
+  const int W = 48, H = 48;
+  struct Fixture {
+    const char* name;
+    const uint8_t* (*color)(int x, int y, const uint8_t* const* c);
+    bool flat;      // areas of one color each: their insides keep it
+    bool enclosed;  // an area lies inside another (drawn above it)
+  };
+  // c: red, blue, yellow, green, white.
+  const Fixture fixtures[] = {
+      {"halves", [](int x, int, const uint8_t* const* c) { return x < 24 ? c[0] : c[1]; }, true, false},
+      {"t-junction",
+       [](int x, int y, const uint8_t* const* c) { return y < 24 ? c[0] : x < 20 ? c[1] : c[2]; }, true, false},
+      {"ring",
+       [](int x, int y, const uint8_t* const* c) {
+         int d = (x - 24) * (x - 24) + (y - 24) * (y - 24);
+         return d < 18 * 18 && d >= 9 * 9 ? c[3] : c[4];
+       },
+       true, true},
+  };
+  const uint8_t* const colors[] = {kRed, kBlue, kYellow, kGreen, kWhite};
+  std::vector<std::pair<std::string, Picture>> inputs;
+  for (const Fixture& f : fixtures) {
+    Picture p{W, H, std::vector<uint8_t>(W * H * 3)};
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) memcpy(&p.rgb[(static_cast<size_t>(y) * W + x) * 3], f.color(x, y, colors), 3);
+    WriteFileBytes(PathIn(std::string(f.name) + ".ppm"), PpmBytes(p));
+    inputs.push_back({std::string(f.name) + ".ppm", p});
+  }
+  // The halves as CMYK and a 16-bit gray ramp, written by ImageMagick.
+  ASSERT_EQ(system(("cd " + Quote(Dir()) +
+                    " && convert halves.ppm -colorspace CMYK -density 300 halves-cmyk.tif"
+                    " && convert -size 48x48 gradient:black-white -depth 16 -density 300 ramp16.tif")
+                       .c_str()),
+            0);
+  for (const char* mode : {"limited", "unlimited", "custom"}) {
+    for (int k = 0; k < 5; ++k) {
+      const bool made = k < 3;
+      const std::string input = made ? inputs[static_cast<size_t>(k)].first : k == 3 ? "halves-cmyk.tif" : "ramp16.tif";
+      const Fixture* f = made ? &fixtures[k] : k == 3 ? &fixtures[0] : nullptr;
+      SCOPED_TRACE(input + " " + mode);
+      CliRun r = Cli({"-q", "--colors", mode, input, "-o", "art.eps"});
+      ASSERT_EQ(r.status, 0) << r.err;
+      std::string art = ReadFileBytes(PathIn("art.eps"));
+      // Rendered without anti-aliasing over a magenta page, nothing shows through.
+      // The art's resolution: its areas reach the image's right edge.
+      std::vector<std::vector<Segment>> paths = EpsPaths(art);
+      auto xy = [](const std::string& p) { return std::make_pair(atof(p.c_str()), atof(p.c_str() + p.find(' '))); };
+      double right = 0, top = 0;
+      for (const auto& path : paths)
+        for (const Segment& s : path) {
+          right = std::max(right, xy(s.back()).first);
+          top = std::max(top, xy(s.back()).second);
+        }
+      ASSERT_GT(right, 0);
+      const double bw = right;
+      std::string ppm = PathIn("render.ppm");
+      std::string cmd = "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=ppmraw -dGraphicsAlphaBits=1 -dUseFastColor -r" +
+                        std::to_string(72.0 * W / bw) + " -g" +
+                        std::to_string(W) + "x" + std::to_string(H) + " -sOutputFile=" + Quote(ppm) +
+                        " -c '<< /BeginPage { gsave 1 0 1 setrgbcolor clippath fill grestore } >> setpagedevice'"
+                        " -f " + Quote(PathIn("art.eps")) + " >/dev/null 2>&1";
+      ASSERT_EQ(system(cmd.c_str()), 0);
+      Picture got = ReadPpm(ReadFileBytes(ppm));
+      ASSERT_EQ(got.width, W);
+      int uncovered = 0, off = 0;
+      for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+          const uint8_t* g = got.At(x, y);
+          uncovered += g[0] == 255 && g[1] == 0 && g[2] == 255;
+          if (!f || !f->flat || std::string(mode) == "custom") continue;
+          // Away from the boundaries the area keeps its input color.
+          const uint8_t* want = f->color(x, y, colors);
+          bool inside = true;
+          for (int dy = -2; dy <= 2; ++dy)
+            for (int dx = -2; dx <= 2; ++dx) {
+              int u = std::clamp(x + dx, 0, W - 1), v = std::clamp(y + dy, 0, H - 1);
+              inside = inside && f->color(u, v, colors) == want;
+            }
+          if (inside)
+            for (int c = 0; c < 3; ++c) off += std::abs(g[c] - want[c]) > 64;  // process colors are not exact RGB
+        }
+      EXPECT_EQ(uncovered, 0);
+      EXPECT_EQ(off, 0);
+      // Neighbouring areas share their boundaries: every segment that does not
+      // lie on the frame is the reverse of one segment of one other path, with
+      // the same anchors and handles.
+      if (f && !f->enclosed) {
+        EXPECT_GE(paths.size(), 2u);
+        auto onFrame = [&](const Segment& s) {
+          auto [x0, y0] = xy(s.front());
+          auto [x1, y1] = xy(s.back());
+          return (x0 == x1 && (x0 == 0 || x0 == right)) || (y0 == y1 && (y0 == 0 || y0 == top));
+        };
+        for (size_t a = 0; a < paths.size(); ++a)
+          for (const Segment& s : paths[a]) {
+            if (s.size() == 2 && s[0] == s[1]) continue;
+            if (onFrame(s) && s.size() == 2) continue;
+            Segment back(s.rbegin(), s.rend());
+            int matches = 0;
+            for (size_t b = 0; b < paths.size(); ++b)
+              if (b != a) matches += static_cast<int>(std::count(paths[b].begin(), paths[b].end(), back));
+            EXPECT_EQ(matches, 1) << "path " << a << ": " << s.front() << " to " << s.back();
+          }
+      }
+    }
+  }
+}
+
+TEST_F(CliTest, GrayImagesThresholdAcrossTheirSampleRange) {
+  // A vertical ramp from black to white, 8- and 16-bit, written by
+  // ImageMagick: the threshold P keeps about P percent of it white.
+  ASSERT_EQ(system(("cd " + Quote(Dir()) +
+                    " && convert -size 40x100 gradient:black-white -density 300 ramp8.tif"
+                    " && convert -size 40x100 gradient:black-white -depth 16 -density 300 ramp16.tif")
+                       .c_str()),
+            0);
+  for (const char* input : {"ramp8.tif", "ramp16.tif"}) {
+    for (int percent : {25, 50, 75}) {
+      SCOPED_TRACE(std::string(input) + " " + std::to_string(percent));
+      CliRun r = Cli({"-q", "--colors", "bw", "--threshold", std::to_string(percent), input, "-o", "ramp.eps"});
+      ASSERT_EQ(r.status, 0) << r.err;
+      Bitmap got = Render(PathIn("ramp.eps"), 300, 40, 100);
+      int black = 0;
+      for (int y = 0; y < 100; ++y) black += got.At(20, y);
+      EXPECT_NEAR(black, 100 - percent, 4);
+    }
+  }
+}
