@@ -9,6 +9,7 @@
 #include "art/pathstore.h"
 #include "core/records.h"
 #include "engine/conversion.h"
+#include "engine/separation.h"
 #include "engine/settings.h"
 #include "output/stream.h"
 #include "output/svg_pdf_writers.h"
@@ -276,10 +277,11 @@ void WriteArtTrailer() {
     OutFlush();
     if (gUserAbort) return;
     gPostScriptEnd = FileSeek(OutFile(), 0, kSeekCur);
-    // Until the two-level separation exists, the black-and-white preview of
-    // a gray or color image is drawn from the working bitmap as it stands.
+    // The black-and-white preview of a gray or color image is its two-level
+    // separation (threshold 50 %), made into the working bitmap.
     int16_t bits = gImage->bitsPerSample, samples = gImage->samplesPerPixel;
     if (gEffectivePreview == 4 && samples >= 2) {
+      SeparateTwoLevel();
       gImage->bitsPerSample = 1;
       gImage->samplesPerPixel = 1;
     }

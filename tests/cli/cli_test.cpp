@@ -933,3 +933,59 @@ TEST_F(CliTest, GrayImagesThresholdAcrossTheirSampleRange) {
     }
   }
 }
+
+TEST_F(CliTest, ColorArtGoesIntoEveryFormat) {
+  // Top red, bottom left blue, bottom right yellow: at 50 % red and blue are
+  // black and yellow is white in the black-and-white preview.
+  Picture p{48, 48, std::vector<uint8_t>(48 * 48 * 3)};
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 48; ++x) {
+      uint8_t* q = &p.rgb[(static_cast<size_t>(y) * 48 + x) * 3];
+      q[0] = y < 24 || x >= 20 ? 255 : 0;
+      q[1] = y >= 24 && x >= 20 ? 255 : 0;
+      q[2] = y >= 24 && x < 20 ? 255 : 0;
+    }
+  WriteFileBytes(PathIn("t.ppm"), PpmBytes(p));
+  struct Format {
+    const char *name, *file, *check;
+  } formats[] = {
+      {"eps", "art.eps", "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=nullpage art.eps"},
+      {"eps-bw", "bw.eps", "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=nullpage bw.eps"},
+      {"eps-color", "color.eps", "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=nullpage color.eps"},
+      {"dxf", "art.dxf", "ezdxf audit art.dxf | grep -q 'No errors found'"},
+      {"svg", "art.svg", "rsvg-convert art.svg -o svg.png"},
+      {"pdf", "art.pdf", "qpdf --check art.pdf"},
+  };
+  for (const Format& f : formats) {
+    SCOPED_TRACE(f.name);
+    CliRun r = Cli({"-q", "--colors", "unlimited", "--format", f.name, "t.ppm", "-o", f.file});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(system(("cd " + Quote(Dir()) + " && " + f.check + " >/dev/null 2>&1").c_str()), 0) << f.check;
+  }
+  // The three colors reach the SVG as three fills.
+  std::string svg = ReadFileBytes(PathIn("art.svg"));
+  int fills = 0;
+  for (size_t at = 0; (at = svg.find("fill=\"#", at)) != std::string::npos; ++at) ++fills;
+  EXPECT_EQ(fills, 3);
+  // The black-and-white preview is the picture at 50 %.
+  std::string bw = ReadFileBytes(PathIn("bw.eps"));
+  ASSERT_GT(bw.size(), 30u);
+  auto le32 = [&](size_t at) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(bw[at])) | static_cast<uint32_t>(static_cast<uint8_t>(bw[at + 1])) << 8 |
+           static_cast<uint32_t>(static_cast<uint8_t>(bw[at + 2])) << 16 |
+           static_cast<uint32_t>(static_cast<uint8_t>(bw[at + 3])) << 24;
+  };
+  uint32_t start = le32(20), length = le32(24);
+  ASSERT_LE(static_cast<size_t>(start) + length, bw.size());
+  WriteFileBytes(PathIn("preview.tif"), bw.substr(start, length));
+  ASSERT_EQ(system(("cd " + Quote(Dir()) + " && convert preview.tif preview.pbm").c_str()), 0);
+  Bitmap preview = ReadPnm(ReadFileBytes(PathIn("preview.pbm")));
+  ASSERT_EQ(preview.width, 48);
+  int black = 0;
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 48; ++x) {
+      black += preview.At(x, y);
+      EXPECT_EQ(preview.At(x, y), y < 24 || x < 20 ? 1 : 0) << x << "," << y;
+    }
+  EXPECT_GT(black, 0);
+}
