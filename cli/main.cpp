@@ -469,6 +469,11 @@ int ColorOptionsUsable(const Options& o) {
   } else if (CustomColorCount() == 0) {
     AddBuiltInColors();
   }
+  // Tagged colors only with no color tagged would leave every area without a
+  // color and the art empty.
+  if ((s->optionFlags & Option::taggedOnly) && PosterizationModeOf(s, false) == kPosterCustom &&
+      TaggedCustomColorCount() == 0)
+    return BadUsage("--tagged-only: none of the custom colors is tagged");
   return 0;
 }
 

@@ -183,6 +183,7 @@ TEST_F(CliTest, BadUsageExitsWithTwo) {
       {"--levels", "0,10,255", "a.tif"},
       {"--levels", "0,1", "a.tif"},
       {"--colors", "limited", "--method", "centerline", "a.tif"},
+      {"--colors", "custom", "--tagged-only", "a.tif"},  // the built-in colors are not tagged
   };
   for (const auto& args : cases) {
     std::string line;
@@ -988,4 +989,109 @@ TEST_F(CliTest, ColorArtGoesIntoEveryFormat) {
       EXPECT_EQ(preview.At(x, y), y < 24 || x < 20 ? 1 : 0) << x << "," << y;
     }
   EXPECT_GT(black, 0);
+}
+
+TEST_F(CliTest, SeparateShapesMakesEachEnclosedAreaAShapeOfItsOwn) {
+  // Two boxes sharing a wall, and a free line: the boxes become two shapes
+  // that share the wall's segments, the line a centerline; the white around
+  // them touches the border and gives no shape.
+  ASSERT_EQ(system(("cd " + Quote(Dir()) +
+                    " && convert -size 80x50 xc:white -fill none -stroke black -strokewidth 3"
+                    " -draw 'rectangle 10,10 70,40' -draw 'line 40,10 40,40' -draw 'line 75,5 75,45' boxes.pbm")
+                       .c_str()),
+            0);
+  CliRun r = Cli({"-q", "--method", "centerline", "--separate-shapes", "boxes.pbm", "-o", "boxes.eps"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string art = ReadFileBytes(PathIn("boxes.eps"));
+  std::vector<std::vector<Segment>> paths = EpsPaths(art);
+  ASSERT_EQ(paths.size(), 3u);
+  int groups = 0;
+  for (size_t at = 0; (at = art.find("\ru\r", at)) != std::string::npos; ++at) ++groups;
+  EXPECT_EQ(groups, 2) << "one group per shape";
+  int shared = 0;
+  for (const Segment& s : paths[0]) {
+    Segment back(s.rbegin(), s.rend());
+    shared += static_cast<int>(std::count(paths[1].begin(), paths[1].end(), back));
+  }
+  EXPECT_GE(shared, 1) << "the wall";
+  EXPECT_EQ(paths[2].size(), 1u) << "the free line";
+  // Without Separate Shapes only centerlines are made.
+  r = Cli({"-q", "--method", "centerline", "boxes.pbm", "-o", "plain.eps"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFileBytes(PathIn("plain.eps")).find("\ru\r"), std::string::npos);
+}
+
+TEST_F(CliTest, ColorOptionsReachTheSeparation) {
+  ASSERT_EQ(system(("cd " + Quote(Dir()) + " && convert -size 40x100 gradient:black-white -density 300 ramp.tif").c_str()),
+            0);
+  Picture t{48, 48, std::vector<uint8_t>(48 * 48 * 3)};
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 48; ++x) {
+      uint8_t* q = &t.rgb[(static_cast<size_t>(y) * 48 + x) * 3];
+      q[0] = y < 24 || x >= 20 ? 255 : 0;
+      q[1] = y >= 24 && x >= 20 ? 255 : 0;
+      q[2] = y >= 24 && x < 20 ? 255 : 0;
+    }
+  WriteFileBytes(PathIn("t.ppm"), PpmBytes(t));
+  auto blackRows = [&](const std::vector<std::string>& options, const char* input = "ramp.tif") {
+    std::vector<std::string> args = {"-q", "--colors", "bw"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.insert(args.end(), {input, "-o", "ramp.eps"});
+    FileDelete(PathIn("ramp.eps").c_str());
+    CliRun r = Cli(args);
+    if (r.status != 0) return -r.status;
+    Bitmap got = Render(PathIn("ramp.eps"), 300, 40, 100);
+    int black = 0;
+    for (int y = 0; y < 100; ++y) black += got.At(20, y);
+    return black;
+  };
+  // Levels with the white point at 128: the upper half of the ramp is white
+  // before the threshold, so half as much turns black.
+  EXPECT_NEAR(blackRows({}), 50, 4);
+  EXPECT_NEAR(blackRows({"--levels", "0,1.0,128"}), 25, 4);
+  EXPECT_NEAR(blackRows({"--levels", "0,2.0,255"}), 25, 5);  // gamma 2 lightens the middle
+  // Contrast mode finds edges: a smooth ramp has none (no paths: status 1),
+  // a step from dark to light gray has one.
+  EXPECT_EQ(blackRows({"--contrast", "10"}), -1);
+  ASSERT_EQ(system(("cd " + Quote(Dir()) +
+                    " && convert -size 40x50 xc:gray25 -size 40x50 xc:gray75 -append -density 300 step.tif")
+                       .c_str()),
+            0);
+  int edge = blackRows({"--contrast", "10"}, "step.tif");
+  EXPECT_GE(edge, 1);
+  EXPECT_LE(edge, 6);
+  EXPECT_GE(blackRows({"--contrast", "10", "--boost", "100"}, "step.tif"), edge);
+
+  // The distinct fills of the t picture's art, as the SVG writer puts them.
+  auto fills = [&](const std::vector<std::string>& options) {
+    std::vector<std::string> args = {"-q"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.insert(args.end(), {"t.ppm", "-o", "t.svg"});
+    CliRun r = Cli(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string svg = ReadFileBytes(PathIn("t.svg"));
+    std::vector<std::string> found;
+    for (size_t at = 0; (at = svg.find("fill=\"#", at)) != std::string::npos; ++at) {
+      std::string c = svg.substr(at + 7, 6);
+      if (std::find(found.begin(), found.end(), c) == found.end()) found.push_back(c);
+    }
+    return found;
+  };
+  EXPECT_EQ(fills({"--colors", "unlimited"}).size(), 3u);
+  EXPECT_EQ(fills({"--colors", "limited", "--max-colors", "2"}).size(), 2u);
+  EXPECT_EQ(fills({"--colors", "unlimited", "--reduce-detail"}).size(), 3u);
+  EXPECT_EQ(fills({"--colors", "unlimited", "--no-averaging"}).size(), 3u);
+  // Custom colors from a file of two: every area takes one of them.
+  WriteFileBytes(PathIn("two.txt"), "%!PS-Quenda-3.0\r%%CMYKCustomColor: 0 1 1 0 (Ink red)\r"
+                                    "%%+ 1 1 0 0 (Ink blue)\r");
+  std::vector<std::string> custom = fills({"--colors", "custom", "--custom-colors", "two.txt"});
+  EXPECT_GE(custom.size(), 1u);
+  EXPECT_LE(custom.size(), 2u);
+  CliRun r = Cli({"-q", "--colors", "custom", "--custom-colors", "two.txt", "t.ppm", "-o", "t.eps"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string eps = ReadFileBytes(PathIn("t.eps"));
+  EXPECT_NE(eps.find("(Ink red)"), std::string::npos);
+  EXPECT_EQ(eps.find("(Aqua)"), std::string::npos) << "the built-in colors stay out";
+  // Tints give the areas more colors to choose from, never fewer.
+  EXPECT_GE(fills({"--colors", "custom", "--tints"}).size(), fills({"--colors", "custom"}).size());
 }
