@@ -9,7 +9,9 @@
 #include <set>
 #include <vector>
 
+#include "art/pathstore.h"
 #include "core/records.h"
+#include "engine/conversion.h"
 #include "engine/color_setup.h"
 #include "engine/settings.h"
 #include "platform/platform.h"
@@ -269,6 +271,51 @@ TEST_F(SeparationTest, ColorSetupEnablesByModeAndChecksItsBoxes) {
   EXPECT_EQ(gConvSettingsEdit->threshold, 50);
   EXPECT_EQ(gConvSettingsEdit->complexity, 10);
   EXPECT_EQ(MessageIds().size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// A whole color conversion in process, and the same with each of its memory
+// requests failing in turn: it either makes the art or says why, and always
+// leaves the image's own geometry and no block or file behind.
+TEST_F(SeparationTest, ColorConversionEndsCleanWhateverMemoryFails) {
+  auto halves = [](int x, int, uint8_t* p) {
+    p[0] = x < 8 ? 255 : 0;
+    p[1] = 0;
+    p[2] = x < 8 ? 0 : 255;
+  };
+  Store(16, 8, 3, halves);
+  SetPosterizationMode(gConvSettings, kPosterUnlimited);
+  const double scale = gArtScale;
+  ConvertImage(false);
+  ASSERT_EQ(gPathCount, 2);
+  EXPECT_EQ(gImage->width, 16);
+  EXPECT_EQ(gImage->height, 8);
+  EXPECT_EQ(gArtScale, scale);
+  EXPECT_TRUE(MessageIds().empty());
+  // Requests above each size fail (the separation's blocks, the map, the
+  // area pass's copy, the path store...), or just the next one.
+  const size_t limits[] = {64, 256, 1024, 4096, 16384, 65536, 262144, 1048576};
+  for (int k = 0; k < 2 * static_cast<int>(std::size(limits)); ++k) {
+    SCOPED_TRACE(k);
+    DeleteAllPaths();
+    gUserAbort = 0;
+    const size_t messages = MessageIds().size();
+    if (k < static_cast<int>(std::size(limits)))
+      MemFailAbove(limits[k]);
+    else
+      MemFailNext(k - static_cast<int>(std::size(limits)) + 1);
+    ConvertImage(false);
+    MemResetFailures();
+    EXPECT_EQ(gImage->width, 16);
+    EXPECT_EQ(gImage->height, 8);
+    EXPECT_EQ(gArtScale, scale);
+    EXPECT_FALSE(gDocument->Test(Flag::busy));
+    EXPECT_TRUE(gPathCount == 2 || MessageIds().size() > messages) << gPathCount << " paths and no message";
+  }
+  DeleteAllPaths();
 }
 
 }  // namespace
