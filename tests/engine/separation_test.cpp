@@ -133,6 +133,28 @@ TEST_F(SeparationTest, GrayPaletteHasTheSubAreaCountsBands) {
   }
 }
 
+TEST_F(SeparationTest, PreviewShowsEachCodeInItsSubAreasFalseColor) {
+  Store(256, 2, 1, [](int x, int, uint8_t* p) { *p = static_cast<uint8_t>(x); });
+  ConversionSettings s = Posterized(kPosterUnlimited, 2);
+  PreviewSeparation(&s);
+  EXPECT_TRUE(gDocument->Test(Flag::separationValid));
+  EXPECT_EQ(FalseColor(10), 0x404040u) << "the middle of the dark band";
+  EXPECT_EQ(FalseColor(200), 0xC0C0C0u);
+  FreeSampleStore();
+  FreeWorkBits();
+  // Color: a cell's sub-area shows as the centre of its cube cell.
+  Store(64, 64, 3, [](int x, int, uint8_t* p) {
+    p[0] = x < 32 ? 250 : 0;
+    p[1] = 0;
+    p[2] = x < 32 ? 0 : 240;
+  });
+  s = Posterized(kPosterUnlimited, 10);
+  PreviewSeparation(&s);
+  EXPECT_EQ(FalseColor(CubeCode(250, 0, 0)), 0xFF0000u);
+  EXPECT_EQ(FalseColor(CubeCode(0, 0, 240)), 0x0000FFu);
+  EXPECT_TRUE(MessageIds().empty());
+}
+
 TEST_F(SeparationTest, BoundaryMapLiesOnTheCracksBetweenCodes) {
   // A T of three colors on 4 x 3 pixels: red on top, blue bottom left,
   // yellow bottom right. Cells are the map's odd places; cracks between
