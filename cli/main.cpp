@@ -136,8 +136,11 @@ struct Options {
 };
 
 // --levels: applied to the samples of every gray or color image opened.
-bool gApplyLevels = false;
-LevelsValues gLevels = kLevelsIdentity;
+struct CommandLineLevels {
+  bool apply = false;
+  LevelsValues values = kLevelsIdentity;
+};
+CommandLineLevels gCommandLineLevels;
 
 volatile sig_atomic_t gInterrupted = 0;
 bool gQuiet = false;
@@ -425,8 +428,8 @@ int ConversionOption(const std::string& arg, const char* value, bool* usedValue)
     if (!ok)
       return BadUsage("%s", "--levels takes B,G,W: a black point from 0 to 253, a gamma from 0.10 to 9.99 and "
                             "a white point from 2 to 255, at least 2 above the black point");
-    gLevels = LevelsValues{b, g, w};
-    gApplyLevels = !LevelsAreIdentity(gLevels);
+    gCommandLineLevels.values = LevelsValues{b, g, w};
+    gCommandLineLevels.apply = !LevelsAreIdentity(gCommandLineLevels.values);
     return 1;
   }
   for (const Value& v : values) {
@@ -480,9 +483,9 @@ int ColorOptionsUsable(const Options& o) {
 // --levels: the samples of a gray or color image just opened go through
 // the levels table.
 void ApplyCommandLineLevels() {
-  if (!gApplyLevels || gImage->bitsPerSample == 1) return;
+  if (!gCommandLineLevels.apply || gImage->bitsPerSample == 1) return;
   uint8_t table[256];
-  BuildLevelsTable(gLevels, table);
+  BuildLevelsTable(gCommandLineLevels.values, table);
   ApplyLevelsToSamples(table);
   DiscardLevelsUndo();
 }

@@ -14,14 +14,18 @@
 
 namespace {
 
-// The samples the last write replaced, row after row (the rows the write
-// touched: all of them, or the conversion area's row span).
-MemHandle gUndoHandle = kNoMem;
-int32_t gUndoTop = 0;
-int32_t gUndoRows = 0;
-// The display table put aside while Undo shows a pending change unmapped.
-uint8_t gShownTable[256];
-bool gTableAside = false;
+// What Undo of a Levels change needs: the samples the last write replaced,
+// row after row (the rows the write touched: all of them, or the conversion
+// area's row span), and the display table put aside while Undo shows a
+// pending change unmapped.
+struct LevelsUndoState {
+  MemHandle samples = kNoMem;
+  int32_t top = 0;
+  int32_t rows = 0;
+  uint8_t shownTable[256] = {};
+  bool tableAside = false;
+};
+LevelsUndoState gLevelsUndo;
 
 bool AreaSelected() { return gDocument->Test(Flag::pixelSelection); }
 
@@ -178,9 +182,9 @@ int CheckLevelsBox(LevelsValues* v, int box, double typed) {
 // ---------------------------------------------------------------------------
 
 void DiscardLevelsUndo() {
-  if (gUndoHandle != kNoMem) MemFree(gUndoHandle);
-  gUndoHandle = kNoMem;
-  gUndoRows = 0;
+  if (gLevelsUndo.samples != kNoMem) MemFree(gLevelsUndo.samples);
+  gLevelsUndo.samples = kNoMem;
+  gLevelsUndo.rows = 0;
 }
 
 bool ApplyLevelsToSamples(const uint8_t table[256]) {
@@ -202,11 +206,11 @@ bool ApplyLevelsToSamples(const uint8_t table[256]) {
         }
     if (bottom < top) return true;  // an empty area: nothing to change
   }
-  gUndoHandle = MemAlloc(L * static_cast<size_t>(bottom - top + 1));
-  if (gUndoHandle == kNoMem) return false;
-  gUndoTop = top;
-  gUndoRows = bottom - top + 1;
-  uint8_t* keep = static_cast<uint8_t*>(MemLock(gUndoHandle));
+  gLevelsUndo.samples = MemAlloc(L * static_cast<size_t>(bottom - top + 1));
+  if (gLevelsUndo.samples == kNoMem) return false;
+  gLevelsUndo.top = top;
+  gLevelsUndo.rows = bottom - top + 1;
+  uint8_t* keep = static_cast<uint8_t*>(MemLock(gLevelsUndo.samples));
   for (int y = top; y <= bottom; ++y) {
     uint8_t* row = SampleRow(y);
     memcpy(keep + L * static_cast<size_t>(y - top), row, L);
@@ -221,16 +225,16 @@ bool ApplyLevelsToSamples(const uint8_t table[256]) {
       }
     }
   }
-  MemUnlock(gUndoHandle);
+  MemUnlock(gLevelsUndo.samples);
   return true;
 }
 
 bool SwapLevelsSamples() {
-  if (gUndoHandle == kNoMem || !SampleStoreInMemory()) return false;
+  if (gLevelsUndo.samples == kNoMem || !SampleStoreInMemory()) return false;
   const size_t L = static_cast<size_t>(storeRowLength);
-  uint8_t* keep = static_cast<uint8_t*>(MemLock(gUndoHandle));
-  for (int32_t i = 0; i < gUndoRows; ++i) {
-    uint8_t* row = SampleRow(gUndoTop + i);
+  uint8_t* keep = static_cast<uint8_t*>(MemLock(gLevelsUndo.samples));
+  for (int32_t i = 0; i < gLevelsUndo.rows; ++i) {
+    uint8_t* row = SampleRow(gLevelsUndo.top + i);
     if (!row) break;
     uint8_t* other = keep + L * static_cast<size_t>(i);
     for (size_t b = 0; b < L; ++b) {
@@ -239,15 +243,15 @@ bool SwapLevelsSamples() {
       other[b] = t;
     }
   }
-  MemUnlock(gUndoHandle);
+  MemUnlock(gLevelsUndo.samples);
   return true;
 }
 
 void CommitPendingLevels() {
   if (!gDocument->Test(Flag::levelsPending)) return;
-  if (gTableAside) {
-    memcpy(levelsTable, gShownTable, sizeof gShownTable);
-    gTableAside = false;
+  if (gLevelsUndo.tableAside) {
+    memcpy(levelsTable, gLevelsUndo.shownTable, sizeof gLevelsUndo.shownTable);
+    gLevelsUndo.tableAside = false;
   }
   ApplyLevelsToSamples(levelsTable);
   IdentityTable(levelsTable);
@@ -257,13 +261,13 @@ void CommitPendingLevels() {
 void UndoLevels() {
   if (gDocument->Test(Flag::levelsPending)) {
     // Pending: the display shows the image with or without the table.
-    if (gTableAside) {
-      memcpy(levelsTable, gShownTable, sizeof gShownTable);
+    if (gLevelsUndo.tableAside) {
+      memcpy(levelsTable, gLevelsUndo.shownTable, sizeof gLevelsUndo.shownTable);
     } else {
-      memcpy(gShownTable, levelsTable, sizeof gShownTable);
+      memcpy(gLevelsUndo.shownTable, levelsTable, sizeof gLevelsUndo.shownTable);
       IdentityTable(levelsTable);
     }
-    gTableAside = !gTableAside;
+    gLevelsUndo.tableAside = !gLevelsUndo.tableAside;
   } else {
     SwapLevelsSamples();
   }
@@ -287,7 +291,7 @@ void LevelsPreview(LevelsDialog* d) {
     gDocument->Set(Flag::levelsPending);
     d->previewShown = true;
   }
-  gTableAside = false;
+  gLevelsUndo.tableAside = false;
   BuildLevelsTable(d->values, levelsTable);
   gDocument->undoKind = kUndoLevels;
   gHost.refreshImageWindow();
@@ -298,7 +302,7 @@ void LevelsOK(LevelsDialog* d) {
     if (d->previewShown) LevelsCancel(d);
     return;
   }
-  gTableAside = false;
+  gLevelsUndo.tableAside = false;
   BuildLevelsTable(d->values, levelsTable);
   gDocument->Clear(Flag::levelsPending);
   gHost.recordUndo(kUndoLevels);
@@ -311,7 +315,7 @@ void LevelsCancel(LevelsDialog* d) {
   if (d->previewShown && (gDocument->undoKind == kUndoLevels || gDocument->undoKind == -kUndoLevels))
     gDocument->undoKind = kUndoNone;
   d->previewShown = false;
-  gTableAside = false;
+  gLevelsUndo.tableAside = false;
   IdentityTable(levelsTable);
   gHost.refreshImageWindow();
 }

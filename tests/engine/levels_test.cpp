@@ -138,3 +138,46 @@ TEST_F(LevelsTest, SamplesGoThroughTheTableAndUndoPutsThemBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// The dialog's flow: OK leaves the change pending (the display maps through
+// the table, the samples are untouched); Undo toggles the display while it is
+// pending; committing writes the samples and resets the table; Undo then
+// exchanges the samples. Cancel drops a preview.
+TEST_F(LevelsTest, DialogChangeIsPendingUntilCommittedThenUndoneOnTheSamples) {
+  const std::vector<uint8_t> in = {0, 49, 125, 200, 255};
+  Store(5, 1, in);
+  LevelsDialog d;
+  ASSERT_TRUE(OpenLevels(&d));
+  d.values = {50, 1.0, 200};
+  LevelsPreview(&d);
+  EXPECT_TRUE(gDocument->Test(Flag::levelsPending));
+  EXPECT_EQ(levelsTable[125], 127);
+  LevelsCancel(&d);
+  EXPECT_FALSE(gDocument->Test(Flag::levelsPending));
+  EXPECT_EQ(levelsTable[125], 125);
+  EXPECT_EQ(Row(0, 5), in);
+
+  LevelsOK(&d);
+  EXPECT_TRUE(gDocument->Test(Flag::levelsPending));
+  EXPECT_EQ(Row(0, 5), in) << "nothing written while pending";
+  UndoLevels();
+  EXPECT_EQ(levelsTable[125], 125) << "undo shows the image unmapped";
+  UndoLevels();
+  EXPECT_EQ(levelsTable[125], 127) << "redo maps it again";
+  CommitPendingLevels();
+  EXPECT_FALSE(gDocument->Test(Flag::levelsPending));
+  EXPECT_EQ(levelsTable[125], 125);
+  EXPECT_EQ(Row(0, 5), (std::vector<uint8_t>{0, 0, 127, 255, 255}));
+  UndoLevels();
+  EXPECT_EQ(Row(0, 5), in);
+  UndoLevels();
+  EXPECT_EQ(Row(0, 5), (std::vector<uint8_t>{0, 0, 127, 255, 255}));
+  // Without samples in memory the dialog does not open.
+  FreeSampleStore();
+  EXPECT_FALSE(OpenLevels(&d));
+  EXPECT_EQ(MessageIds(), std::vector<int>{kStrLevelsNoMemory});
+}
+
+}  // namespace
