@@ -41,9 +41,11 @@
 
 namespace {
 
-// The most point words a path can hold (a 16-bit count, with room for the
-// last segment).
-constexpr int32_t kMaxPathWords = 32700;
+// The most point words an area's path is given: the path store grows a path
+// 100 words at a time up to 32700 and wants room for a curve (6 words)
+// beyond the last point, so a path stays below 32694 words; an area stops
+// adding segments once it has this many (with room for one more curve).
+constexpr int32_t kMaxPathWords = 32600;
 
 struct Pixel {
   int16_t x, y;
@@ -364,6 +366,13 @@ void EmitArea(AreaPass& p) {
       words += curve ? 6 : 2;
       if (gUserAbort) return;
     }
+  }
+  // An area whose boundary needs more segments than a path holds even as
+  // straight lines is cut short: the art is incomplete, and says so as a
+  // dropped path does.
+  if (words >= kMaxPathWords) {
+    ++gDocument->droppedPathCount;
+    gDocument->Set(Flag::pathsDroppedLimit);
   }
 }
 

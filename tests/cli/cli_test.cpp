@@ -1095,3 +1095,24 @@ TEST_F(CliTest, ColorOptionsReachTheSeparation) {
   // Tints give the areas more colors to choose from, never fewer.
   EXPECT_GE(fills({"--colors", "custom", "--tints"}).size(), fills({"--colors", "custom"}).size());
 }
+
+TEST_F(CliTest, AnAreaTooLongForOnePathMakesTheArtIncomplete) {
+  // Red and blue meet along a ragged edge 9000 rows long: the boundary needs
+  // more segments than one path holds, so the art is saved but incomplete.
+  Picture p{60, 9000, std::vector<uint8_t>(60 * 9000 * 3)};
+  uint32_t seed = 1;
+  for (int y = 0; y < p.height; ++y) {
+    seed = seed * 1103515245u + 12345u;
+    int edge = 24 + static_cast<int>((seed >> 16) % 13);
+    for (int x = 0; x < p.width; ++x) {
+      uint8_t* q = &p.rgb[(static_cast<size_t>(y) * p.width + x) * 3];
+      q[0] = x < edge ? 255 : 0;
+      q[2] = x < edge ? 0 : 255;
+    }
+  }
+  WriteFileBytes(PathIn("ragged.ppm"), PpmBytes(p));
+  CliRun r = Cli({"--colors", "unlimited", "ragged.ppm", "-o", "ragged.eps"});
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("incomplete"), std::string::npos) << r.err;
+  EXPECT_TRUE(FileExists(PathIn("ragged.eps").c_str()));
+}
