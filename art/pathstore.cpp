@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/records.h"
+#include "platform/string_ids.h"
 
 PathRecord* gPaths = nullptr;
 int16_t gPathCapacity = 0;
@@ -86,11 +87,11 @@ int16_t ArtCoord(double pixels) {
   return static_cast<int16_t>(a);
 }
 
-int ResetPathStore() {
+Status ResetPathStore() {
   if (gHiddenPathCount != 0) {
     gPathCount = gHiddenPathCount;
     gHiddenPathCount = 0;
-    return 0;
+    return Done();
   }
   gDocument->Clear(Flag::pathsDroppedLimit);
   gDocument->Clear(Flag::pathsDroppedMemory);
@@ -99,10 +100,9 @@ int ResetPathStore() {
   gPathCount = 0;
   gMinPathLength = 0;
   if (!ResizeRecords(kGrowRecords)) {
-    ShowWarning(11);
-    return 1;
+    return Failed(kStrInsufficientMemory);
   }
-  return 0;
+  return Done();
 }
 
 PathRecord* AppendPath() {
@@ -255,8 +255,7 @@ void DiscardShortPaths(int reason) {
   if (gUserAbort) return;
   // With fewer than 100 paths nothing can be gained.
   if (gPathCount < 100) {
-    ShowWarning(66);
-    gUserAbort = 1;
+    StopWith(kStrNoMemoryAfterDiscard);
     return;
   }
   // A round drops an eighth of the store, the shortest paths first, and
@@ -412,12 +411,12 @@ int16_t CountArtColors() {
   return static_cast<int16_t>(count);
 }
 
-bool CopyPathStore(PathStoreCopy* copy) {
+Status CopyPathStore(PathStoreCopy* copy) {
   FreePathStoreCopy(copy);
   int16_t count = LiveCount();
-  if (count == 0) return true;
+  if (count == 0) return Done();
   copy->records = static_cast<PathRecord*>(MemAllocPtr(static_cast<size_t>(count) * sizeof(PathRecord)));
-  if (!copy->records) return false;
+  if (!copy->records) return Failed();
   for (int16_t i = 0; i < count; ++i) {
     PathRecord r = gPaths[i];
     if (r.points != kNoMem) {
@@ -425,7 +424,7 @@ bool CopyPathStore(PathStoreCopy* copy) {
       if (h == kNoMem) {
         copy->count = i;
         FreePathStoreCopy(copy);
-        return false;
+        return Failed();
       }
       memcpy(MemLock(h), Words(&gPaths[i]), static_cast<size_t>(r.pointCapacity) * 2);
       MemUnlock(h);
@@ -437,7 +436,7 @@ bool CopyPathStore(PathStoreCopy* copy) {
   copy->count = count;
   copy->capacity = count;
   copy->selected = gDocument->selectedPathCount;
-  return true;
+  return Done();
 }
 
 void SwapPathStore(PathStoreCopy* copy) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/status.h"
 #include "platform/platform.h"
 
 struct PathRecord {
@@ -96,7 +97,9 @@ struct PathPaint {
 // is below 16000 pixels), limited to 0..32767.
 int16_t ArtCoord(double pixels);
 
-int ResetPathStore();  // 0 ok, 1 failure (message 11 shown)
+// Empties the store for a new conversion (or brings back the art put aside).
+// Failed with message 11 when memory is short.
+Status ResetPathStore();
 // Starts a path at (penX, penY) painted with `paint`: AppendPath, then
 // StartPath. AppendPath first drops the last path when it is shorter than the
 // minimum length of a discard round, and makes room (discarding short paths
@@ -115,7 +118,8 @@ int16_t PathLength(const PathRecord* record, int16_t limit);
 // eighth of the store, the shortest paths first (of equal lengths the later
 // ones), raises gMinPathLength to the shortest length kept, counts the
 // dropped paths in `droppedPathCount` and sets `pathsDroppedLimit` or
-// `pathsDroppedMemory`. With fewer than 100 paths: message 66 and a stop.
+// `pathsDroppedMemory`. With fewer than 100 paths the conversion stops with
+// message 66 (StopWith).
 void DiscardShortPaths(int reason);
 void RemoveRedundantAnchors();
 int16_t CountAnchors(const PathRecord* record);
@@ -130,6 +134,6 @@ struct PathStoreCopy {
   int16_t capacity = 0;
   int16_t selected = 0;
 };
-bool CopyPathStore(PathStoreCopy* copy);     // false when memory is short
+Status CopyPathStore(PathStoreCopy* copy);   // Failed (nothing to show) when memory is short
 void SwapPathStore(PathStoreCopy* copy);     // exchanges the store with the copy
 void FreePathStoreCopy(PathStoreCopy* copy);

@@ -62,7 +62,7 @@ void Save(benchmark::State& state, int16_t format, int16_t preview) {
   gPrefs->previewKind = preview;
   std::string path = std::string(TempFolder()) + "tess_art_bench.out";
   for (auto _ : state) {
-    if (SaveArt(path.c_str(), 1) != 1) state.SkipWithError("save failed");
+    if (!SaveArt(path.c_str(), 1).ok()) state.SkipWithError("save failed");
   }
   int16_t f = FileOpen(path.c_str(), kFileRead);
   state.counters["bytes"] = static_cast<double>(FileLength(f));

@@ -120,7 +120,7 @@ void Open(benchmark::State& state, const char* name) {
     CopyName(gImage->path, path.c_str());
     CopyName(gImage->docName, path.c_str());
     gImage->sourceType = static_cast<int16_t>(SourceTypeFromName(name));
-    if (!OpenDocument(nullptr)) state.SkipWithError("open failed");
+    if (!OpenDocument(nullptr).ok()) state.SkipWithError("open failed");
     CloseDocument();
   }
   rusage usage{};

@@ -151,11 +151,6 @@ int gIncomplete = 0;  // files saved with paths dropped
 
 void OnInterrupt(int) { gInterrupted = 1; }
 
-// The messages that say a conversion had to drop paths; the file's line
-// says how many.
-constexpr int kMsgPathsSkippedForMemory = 58;
-constexpr int kMsgPathLimitExceeded = 150;
-
 // Warnings shown while a file is worked on are held and told with that
 // file's line, so that every failure is one line that says why.
 struct HeldMessage {
@@ -234,13 +229,14 @@ void Note(const char* fmt, const char* a, const char* b = "") {
 
 // The messages held for the file just done. After a failure they are
 // returned, to end its line; after a success each is told on a line of its
-// own, but for the dropped-paths messages when the file's line counts them.
+// own, but for the messages that say a conversion had to drop paths when
+// the file's line counts them.
 std::string TakeHeld(bool failed, bool incomplete = false) {
   std::string joined;
   for (const HeldMessage& m : gHeld) {
     if (failed) {
       joined += (joined.empty() ? "" : " ") + m.text;
-    } else if (!incomplete || (m.id != kMsgPathLimitExceeded && m.id != kMsgPathsSkippedForMemory)) {
+    } else if (!incomplete || (m.id != kStrPathLimitExceeded && m.id != kStrPathsSkippedMemory)) {
       Say("tessary-cli: " + m.text + "\n");
     }
   }
@@ -250,7 +246,7 @@ std::string TakeHeld(bool failed, bool incomplete = false) {
 
 // A line about a file that failed: always shown, one line on standard error,
 // with the messages held for it.
-void Failed(const char* file, const char* why) {
+void FileFailed(const char* file, const char* why) {
   std::string held = TakeHeld(true);
   Say(std::string(file) + ": " + why + held + "\n");
 }
@@ -498,10 +494,10 @@ int LoadPresetSettings(const Options& o) {
   if (kind == kFileSpecial) return BadUsage("the settings file '%s' is not a regular file", o.settingsFile.c_str());
   int16_t file = FileOpen(o.settingsFile.c_str(), kFileRead);
   if (file == kNoFile) return BadUsage("cannot open the settings file '%s'", o.settingsFile.c_str());
-  bool ok = ReadPrefsFile(file, true);
+  bool ok = ReadPrefsFile(file, true).ok();
   FileClose(file);
   if (!ok) return 2;
-  std::string name = o.preset.empty() ? LoadString(236) : o.preset;
+  std::string name = o.preset.empty() ? LoadString(kStrDefaults) : o.preset;
   int index = FindPreset(name.c_str());
   if (index < 0) {
     std::string names;
@@ -566,7 +562,7 @@ void ItemDone(const BatchItemReport& r) {
     Incomplete(Shown(r.source), Shown(r.output), r.droppedPaths);
   } else {
     ++gFailures;
-    Failed(Shown(r.source), StatusText(r.status));
+    FileFailed(Shown(r.source), StatusText(r.status));
   }
 }
 
@@ -585,7 +581,7 @@ const char* InputProblem(const char* path) {
 bool OutputAllowed(const std::string& output, const std::vector<std::string>& inputs) {
   int kind = FileKindOf(output.c_str());
   if (kind == kFileFolder || kind == kFileSpecial) {
-    Failed(output.c_str(), kind == kFileFolder ? "not written: it is a folder"
+    FileFailed(output.c_str(), kind == kFileFolder ? "not written: it is a folder"
                                                : "not written: it is a pipe or device, not a regular file");
     return false;
   }
@@ -600,7 +596,7 @@ bool OutputAllowed(const std::string& output, const std::vector<std::string>& in
 
 // The item that no worker reached before a stop.
 void NotRun(const char* source) {
-  Failed(Shown(source), "not converted: the run was stopped");
+  FileFailed(Shown(source), "not converted: the run was stopped");
   ++gFailures;
 }
 
@@ -624,7 +620,7 @@ int CliSelect() {
   for (int i = 0; i < BatchCount(); ++i) {
     const BatchEntry* e = BatchEntryAt(i);
     std::string path = std::string(e->folder) + e->name;
-    Failed(Shown(path.c_str()), "not converted: the run was stopped");
+    FileFailed(Shown(path.c_str()), "not converted: the run was stopped");
     ++gFailures;
   }
   return 0;
@@ -637,25 +633,21 @@ bool SaveImage(const std::string& path) {
   std::string ext = Extension(path);
   int16_t kind = ext == ".rvd" ? 1 : ext == ".tif" || ext == ".tiff" ? 3 : -1;
   if (kind < 0) {
-    Failed(path.c_str(), "not written: the image is written as .rvd or .tif");
+    FileFailed(path.c_str(), "not written: the image is written as .rvd or .tif");
     return false;
   }
-  char kept[kNameBufferSize];
-  memcpy(kept, gImage->path, sizeof kept);
-  int16_t keptKind = gPrefs->pixelWriterKind;
-  bool ok = CopyName(gImage->path, path.c_str());
-  gPrefs->pixelWriterKind = kind;
-  ok = ok && WritePixelImage() && !gUserAbort;
-  gPrefs->pixelWriterKind = keptKind;
-  memcpy(gImage->path, kept, sizeof kept);
-  if (!ok) Failed(path.c_str(), "not written: the image could not be written");
-  return ok;
+  // Names live in name buffers: a longer one is refused like a file that
+  // cannot be written.
+  Status written = path.size() < kNameBufferSize ? WritePixelImage(path.c_str(), kind) : Failed();
+  ShowStatus(written);
+  if (!written.ok()) FileFailed(path.c_str(), "not written: the image could not be written");
+  return written.ok();
 }
 
 // One input file to one output file (or only the image with --save-image).
 int ConvertFile(const Options& o, const std::string& input, const std::string& output) {
   if (const char* problem = InputProblem(input.c_str())) {
-    Failed(input.c_str(), problem);
+    FileFailed(input.c_str(), problem);
     return 1;
   }
   // No output may replace the image or the settings file read.
@@ -668,26 +660,27 @@ int ConvertFile(const Options& o, const std::string& input, const std::string& o
   if (output.empty()) CopyName(gImage->docName, input.c_str());
   gImage->sourceType = static_cast<int16_t>(SourceTypeFromName(input.c_str()));
   gHolding = true;
-  if (!OpenDocument(nullptr)) {
-    Failed(o.inputs[0].c_str(), StatusText(kItemOpenFailed));
+  if (!OpenDocument(nullptr).ok()) {
+    FileFailed(o.inputs[0].c_str(), StatusText(kItemOpenFailed));
     gHolding = false;
     return 1;
   }
   bool ok = true;
   if (!o.saveImage.empty()) ok = SaveImage(o.saveImage);
   if (ok && !output.empty()) {
-    ConvertImage(false);
+    Status converted = ConvertImage(false);
+    ShowStatus(converted);
     int status;
-    if (gUserAbort) {
+    if (converted.kind == kStatusStopped) {
       status = kItemStopped;
     } else if (gPathCount == 0) {
       status = kItemNoArt;
-    } else if (SaveArt(gImage->docName, 0) && !gUserAbort) {
-      status = kItemSaved;
     } else {
       // No partial art file is left behind; an art file that was there
       // stays as it was.
-      status = gUserAbort ? kItemStopped : kItemSaveFailed;
+      Status saved = SaveArt(gImage->docName, 0);
+      ShowStatus(saved);
+      status = saved.ok() ? kItemSaved : saved.kind == kStatusStopped ? kItemStopped : kItemSaveFailed;
     }
     ok = status == kItemSaved;
     if (ok && gDocument->droppedPathCount > 0) {
@@ -698,7 +691,7 @@ int ConvertFile(const Options& o, const std::string& input, const std::string& o
       TakeHeld(false);
       Note("%s -> %s\n", o.inputs[0].c_str(), o.output.c_str());
     } else {
-      Failed(o.inputs[0].c_str(), StatusText(status));
+      FileFailed(o.inputs[0].c_str(), StatusText(status));
     }
   }
   TakeHeld(false);
@@ -715,12 +708,12 @@ int ConvertOne(const Options& o) {
   const std::string output = toStdout ? gScratch + "standard-output" : o.output;
   if (fromStdin && (gScratch.empty() || !SpoolStandardInput(input))) {
     FileDelete(input.c_str());
-    Failed("-", "not converted: nothing could be read from standard input");
+    FileFailed("-", "not converted: nothing could be read from standard input");
     return 1;
   }
   int result = ConvertFile(o, input, output);
   if (toStdout && result != 1 && !CopyToStandardOutput(output)) {
-    Failed("-", "not written: standard output is closed or full");
+    FileFailed("-", "not written: standard output is closed or full");
     result = 1;
   }
   if (fromStdin) FileDelete(input.c_str());
@@ -742,20 +735,20 @@ int ConvertBatch(const Options& o) {
   }
   for (const std::string& input : o.inputs) {
     if (const char* problem = InputProblem(input.c_str())) {
-      Failed(input.c_str(), problem);
+      FileFailed(input.c_str(), problem);
       ++gFailures;
       continue;
     }
     size_t slash = input.rfind('/');
     std::string folder = slash == std::string::npos ? "./" : input.substr(0, slash + 1);
     std::string name = slash == std::string::npos ? input : input.substr(slash + 1);
-    if (AddBatchEntry(folder.c_str(), name.c_str())) continue;
+    if (AddBatchEntry(folder.c_str(), name.c_str()).ok()) continue;
     bool listed = false;  // the same file named twice is converted once
     for (int i = 0; i < BatchCount(); ++i)
       listed = listed || (!strcmp(BatchEntryAt(i)->name, name.c_str()) &&
                           !strcmp(BatchEntryAt(i)->folder, folder.c_str()));
     if (!listed) {
-      Failed(input.c_str(), "not converted: the name is too long");
+      FileFailed(input.c_str(), "not converted: the name is too long");
       ++gFailures;
     }
   }

@@ -43,7 +43,7 @@ int16_t PollUserAbort() {
   gPollStarted = true;
   gLastPollTick = now;
   PumpResult r = PumpEvents();
-  if (r.escape || r.closeRequest || ProgressStopPressed()) gUserAbort = 1;
+  if (r.escape || r.closeRequest || ProgressStopPressed()) RequestStop();
   return gUserAbort;
 }
 
@@ -55,10 +55,10 @@ void ShowProgress(int16_t percent, const char* text) {
   }
   if (!Progress().open) {
     bool batch = gDocument->Test(Flag::batchRunning);
-    ProgressOpen(LoadString(326), batch);
+    ProgressOpen(LoadString(kStrProgress), batch);
     if (batch) {
       char line[128];
-      snprintf(line, sizeof line, "%s %d", LoadString(140), gDocument->batchFileCount);
+      snprintf(line, sizeof line, "%s %d", LoadString(kStrFilesToGo), gDocument->batchFileCount);
       ProgressSetBatchText(line);
     }
     gLastPercent = -1;
@@ -83,7 +83,7 @@ void ShowRowProgress() {
     text += FormatString(kStrPassOfPasses, posterizeLayer < 1 ? 1 : posterizeLayer, static_cast<int>(posterizeLayers));
   if (gPathCount > 0) {
     char count[64];
-    snprintf(count, sizeof count, " %d %s", gPathCount, LoadString(gPathCount == 1 ? 138 : 139));
+    snprintf(count, sizeof count, " %d %s", gPathCount, LoadString(gPathCount == 1 ? kStrPath : kStrPaths));
     text += count;
   }
   ShowProgress(static_cast<int16_t>(percent > 100 ? 100 : percent), text.c_str());
@@ -93,15 +93,12 @@ void ShowRowProgress() {
 // ---------------------------------------------------------------------------
 // Checked writes and the line reader.
 
-int16_t DiskMessage() { return gDocument->Test(Flag::writingClipboard) ? 13 : 12; }
+int16_t DiskMessage() { return gDocument->Test(Flag::writingClipboard) ? kStrScratchDiskFull : kStrDiskFull; }
 
 int32_t WriteChecked(int16_t file, int32_t count, const void* bytes) {
   if (gUserAbort) return 0;
   int32_t written = FileWrite(file, bytes, count);
-  if (written != count) {
-    ShowWarning(DiskMessage());
-    gUserAbort = 1;
-  }
+  if (written != count) StopWith(DiskMessage());
   return gUserAbort ? 0 : count;
 }
 
@@ -160,8 +157,7 @@ int16_t OpenScratchStore(int store) {
   char path[kNameBufferSize];
   int16_t file = ScratchPath(kStoreNames[store], path) ? CreateScratch(path) : kNoFile;
   if (file == kNoFile) {
-    ShowWarning(155);
-    gUserAbort = 1;
+    StopWith(kStrCantOpenScratch);
     return kNoFile;
   }
   scratchHandles[store] = file;
@@ -183,7 +179,7 @@ Status SpoolWorkBits(bool rowProgress) {
   gImage->fileHandle = file;
   imageSpooled = 1;
   int16_t savedTitle = progressTitle;
-  progressTitle = 147;
+  progressTitle = kStrProcessing;
   lastShownRow = -9999;
   for (int16_t y = 0; y < gImage->height && !gUserAbort; ++y) {
     WriteChecked(file, gImage->rowBytes, gWorkBits + static_cast<size_t>(y) * RowBytes());

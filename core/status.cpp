@@ -21,5 +21,5 @@ void RequestStop() {
 
 Status StopStatus() {
   if (!gUserAbort) return Done();
-  return gStopReason ? Failed(gStopReason) : Stopped();
+  return Stopped(gStopReason);
 }

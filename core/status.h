@@ -15,23 +15,27 @@
 
 enum StatusKind : uint8_t {
   kStatusDone = 0,       // finished; `message` may still be a notice for the user
-  kStatusFailed = 1,     // did not finish; `message` says why (0: nothing to tell)
-  kStatusStopped = 2,    // the user stopped it (Escape, the close request, Stop)
+  kStatusFailed = 1,     // did not finish, but other work may go on; `message` says why
+                         // (0: nothing to tell)
+  kStatusStopped = 2,    // the work was stopped (`gUserAbort`): by the user (Escape, the close
+                         // request, Stop; no message) or by a failure that stops all work, such
+                         // as a full disk or a missing scratch store (`message` says which); a
+                         // batch ends here
   kStatusCancelled = 3,  // the user said Cancel (or No) to a question or a dialog
 };
 
 struct Status {
   StatusKind kind = kStatusDone;
-  int16_t message = 0;   // string number of the message to show; 0 none
-  int32_t argument = 0;  // the number formatted into the message ("Error %d opening input file.")
+  int16_t message = 0;  // string number of the message to show; 0 none
 
   bool ok() const { return kind == kStatusDone; }
+  bool operator==(const Status&) const = default;
 };
 
-inline Status Done(int16_t notice = 0) { return {kStatusDone, notice, 0}; }
-inline Status Failed(int16_t message = 0, int32_t argument = 0) { return {kStatusFailed, message, argument}; }
-inline Status Stopped() { return {kStatusStopped, 0, 0}; }
-inline Status Cancelled() { return {kStatusCancelled, 0, 0}; }
+inline Status Done(int16_t notice = 0) { return {kStatusDone, notice}; }
+inline Status Failed(int16_t message = 0) { return {kStatusFailed, message}; }
+inline Status Stopped(int16_t message = 0) { return {kStatusStopped, message}; }
+inline Status Cancelled() { return {kStatusCancelled, 0}; }
 
 // Stops the running operation because of a failure: sets `gUserAbort` and
 // keeps `message` as the reason, unless an earlier failure of the same
@@ -41,6 +45,6 @@ void StopWith(int16_t message);
 // request, or a stop that has been accounted for).
 void RequestStop();
 // The result of the running operation as far as its stop goes: Done while
-// `gUserAbort` is clear, else Failed with the kept reason, or Stopped when
-// the stop came without one.
+// `gUserAbort` is clear, else Stopped with the kept reason (0 when the user
+// stopped it).
 Status StopStatus();

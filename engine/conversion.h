@@ -61,8 +61,26 @@ extern int16_t maxStampY;
 
 // ---------------------------------------------------------------------------
 // The driver.
-void ConvertImage(bool edgeOnly);
-void RunConversion();
+// Convert (and Convert Selection Edge with `edgeOnly`); also resumes a
+// conversion paused for interactive thinning. The result is for the shell to
+// show: Cancelled when the user declined question 203; Failed for too few
+// custom colors, for memory (the work memory, the path store) or with the
+// reason of a stop; Stopped when the user stopped it; otherwise Done, with
+// the notice of a pass that had to give something up, or message 58 or 150
+// when paths were dropped, or 131 when no paths were found. A pause returns
+// Done with `interactiveThinning` set.
+Status ConvertImage(bool edgeOnly);
+// The driver (steps of RunConversion); Failed (message 11) when its work
+// memory cannot be had.
+Status RunConversion();
+// Whether this conversion adds automatic custom colors: the Add New Colors
+// option, unless the user declined them for this conversion (question 203).
+// The option itself is never changed.
+bool AddingNewColors();
+// A pass had to give something up but the conversion goes on (memory for
+// line recognition, a full custom color list): the first such message comes
+// with the conversion's result.
+void ConversionNotice(int16_t message);
 // Closes and deletes the stores of the conversion; "memtemp" only when the
 // template was on disk and it is not the image's file.
 void DeleteScratchStores();

@@ -114,12 +114,10 @@ int TaggedCustomColorCount() {
   return tagged;
 }
 
-CustomColorEntry* AddCustomColor() {
+Status AddCustomColor(CustomColorEntry** added) {
+  *added = nullptr;
   int n = Count();
-  if (n >= kMaxCustomColors) {
-    ShowWarning(kStrCustomColorLimit);
-    return nullptr;
-  }
+  if (n >= kMaxCustomColors) return Failed(kStrCustomColorLimit);
   size_t bytes = static_cast<size_t>(n + 1) * sizeof(CustomColorEntry);
   bool ok;
   if (gListHandle == kNoMem) {
@@ -128,14 +126,12 @@ CustomColorEntry* AddCustomColor() {
   } else {
     ok = MemResize(gListHandle, bytes);
   }
-  if (!ok) {
-    ShowWarning(237);
-    return nullptr;
-  }
+  if (!ok) return Failed(kStrNotEnoughMemory);
   CustomColorEntry* e = Entries() + n;
   memset(e, 0, sizeof *e);
   SetCount(n + 1);
-  return e;
+  *added = e;
+  return Done();
 }
 
 void DeleteCustomColor(int index) {
@@ -258,21 +254,21 @@ void ParseColorLine(const char* text, CustomColorEntry* entry) {
   CopyColorName(entry->name, decoded);
 }
 
-bool TakeColorLine(const char* text) {
+Status TakeColorLine(const char* text) {
   CustomColorEntry e{};
   ParseColorLine(text, &e);
   int found = FindCustomColor(e.name);
   if (found >= 0) {
     memcpy(Entries()[found].color, e.color, 4);
-    return true;
+    return Done();
   }
-  CustomColorEntry* added = AddCustomColor();
-  if (!added) return false;
-  *added = e;
-  return true;
+  CustomColorEntry* added;
+  Status status = AddCustomColor(&added);
+  if (added) *added = e;
+  return status;
 }
 
-void ReadColorFile(int16_t file, CustomColorEntry* source, int* sourceCount) {
+Status ReadColorFile(int16_t file, CustomColorEntry* source, int* sourceCount) {
   static const char kFirst[] = "%%CMYKCustomColor:";
   char line[256];
   bool inBlock = false;
@@ -290,35 +286,36 @@ void ReadColorFile(int16_t file, CustomColorEntry* source, int* sourceCount) {
     } else {
       break;
     }
-    bool taken;
     if (source) {
       CustomColorEntry e{};
       ParseColorLine(text, &e);
-      taken = TakeInto(source, sourceCount, e);
-    } else {
-      taken = TakeColorLine(text);
+      if (!TakeInto(source, sourceCount, e)) break;
+    } else if (Status taken = TakeColorLine(text); !taken.ok()) {
+      return taken;
     }
-    if (!taken) break;
   }
+  return Done();
 }
 
-void AddBuiltInColors() {
+Status AddBuiltInColors() {
   for (const char* line : kBuiltInColors)
-    if (!TakeColorLine(line)) return;
+    if (Status taken = TakeColorLine(line); !taken.ok()) return taken;
+  return Done();
 }
 
-void LoadDefaultCustomColors() {
+Status LoadDefaultCustomColors() {
   ClearCustomColors();
   char path[kNameBufferSize];
   if (!CopyName(path, ModuleFolder()) || !AppendName(path, "Default Custom Colors")) path[0] = 0;
   int16_t file = path[0] ? FileOpen(path, kFileRead) : kNoFile;
   if (file != kNoFile) {
-    ReadColorFile(file, nullptr, nullptr);
+    Status read = ReadColorFile(file, nullptr, nullptr);
     FileClose(file);
-    return;
+    return read;
   }
   std::string text = FormatString(kStrCantLocateColorFile, path);
-  if (AskQuestion(kStrCantLocateColorFile, text.c_str()) == kAnswerYes) AddBuiltInColors();
+  if (AskQuestion(kStrCantLocateColorFile, text.c_str()) != kAnswerYes) return Cancelled();
+  return AddBuiltInColors();
 }
 
 void FormatColorFraction(uint8_t component, char* text) {
@@ -343,7 +340,7 @@ void FormatColorFraction(uint8_t component, char* text) {
   }
 }
 
-bool ExportCustomColors(const char* path, bool taggedOnly) {
+Status ExportCustomColors(const char* path, bool taggedOnly) {
   std::string out;
   auto line = [&out](const char* text) {
     out += text;
@@ -383,35 +380,25 @@ bool ExportCustomColors(const char* path, bool taggedOnly) {
   // Written as a replacement: a short write (full disk) is reported like a
   // file that cannot be made, and the file being replaced stays as it was.
   int16_t file = FileCreateReplacing(path);
-  if (file == kNoFile) {
-    ShowWarning(kStrCantExportColors);
-    return false;
-  }
+  if (file == kNoFile) return Failed(kStrCantExportColors);
   int32_t written = FileWrite(file, out.data(), static_cast<int32_t>(out.size()));
   if (written != static_cast<int32_t>(out.size())) {
     FileDiscard(file);
-    ShowWarning(kStrCantExportColors);
-    return false;
+    return Failed(kStrCantExportColors);
   }
-  if (FileCommit(file) != 0) {
-    ShowWarning(kStrCantExportColors);
-    return false;
-  }
-  return true;
+  if (FileCommit(file) != 0) return Failed(kStrCantExportColors);
+  return Done();
 }
 
-bool ReadImportFile(const char* path, CustomColorEntry* source, int* sourceCount) {
+Status ReadImportFile(const char* path, CustomColorEntry* source, int* sourceCount) {
   int16_t file = FileOpen(path, kFileRead);
-  if (file == kNoFile) {
-    ShowWarning(kStrCantOpenColorFile);
-    return false;
-  }
-  ReadColorFile(file, source, sourceCount);
+  if (file == kNoFile) return Failed(kStrCantOpenColorFile);
+  Status read = ReadColorFile(file, source, sourceCount);
   FileClose(file);
-  return true;
+  return read;
 }
 
-void ImportCustomColors(const CustomColorEntry* colors, int count, bool tag) {
+Status ImportCustomColors(const CustomColorEntry* colors, int count, bool tag) {
   for (int i = 0; i < count; ++i) {
     CustomColorEntry e = colors[i];
     if (tag) e.tagged = 1;
@@ -423,55 +410,54 @@ void ImportCustomColors(const CustomColorEntry* colors, int count, bool tag) {
       memcpy(old->color, e.color, 4);
       continue;
     }
-    CustomColorEntry* added = AddCustomColor();
-    if (!added) return;
+    CustomColorEntry* added;
+    if (Status status = AddCustomColor(&added); !status.ok()) return status;
     *added = e;
   }
+  return Done();
 }
 
-int NewCustomColor(bool tagged) {
+Status NewCustomColor(bool tagged, int* index) {
+  *index = -1;
   char name[64];
   for (int n = 1;; ++n) {
     snprintf(name, sizeof name, "%s %d", LoadString(kStrNewColor), n);
     if (FindCustomColor(name) < 0) break;
   }
-  CustomColorEntry* e = AddCustomColor();
-  if (!e) return -1;
+  CustomColorEntry* e;
+  if (Status status = AddCustomColor(&e); !status.ok()) return status;
   CopyColorName(e->name, name);
   e->tagged = tagged ? 1 : 0;
-  return Count() - 1;
+  *index = Count() - 1;
+  return Done();
 }
 
 // ---------------------------------------------------------------------------
 // Custom Color dialog.
 
-int CheckColorName(int index, const char* name) {
-  int id = 0;
-  if (!name[0]) {
-    id = 135;
-  } else {
-    int found = FindCustomColor(name);
-    if (found >= 0 && found != index) id = 136;
-  }
-  if (id) ShowWarning(id);
-  return id;
+Status CheckColorName(int index, const char* name) {
+  if (!name[0]) return Failed(kStrEnterName);
+  int found = FindCustomColor(name);
+  if (found >= 0 && found != index) return Failed(kStrNameInUse);
+  return Done();
 }
 
-bool RenameCustomColor(int index, const char* name) {
+Status RenameCustomColor(int index, const char* name) {
   CustomColorEntry* e = CustomColorAt(index);
-  if (!e || CheckColorName(index, name)) return false;
+  if (!e) return Failed();
+  if (Status checked = CheckColorName(index, name); !checked.ok()) return checked;
   memset(e->name, 0, sizeof e->name);
   CopyColorName(e->name, name);
-  return true;
+  return Done();
 }
 
-bool SetSwatchColor(int index, const uint8_t cmyk[4]) {
+Status SetSwatchColor(int index, const uint8_t cmyk[4]) {
   CustomColorEntry* e = CustomColorAt(index);
-  if (!e) return false;
+  if (!e) return Failed();
   if (!StartsWith(e->name, LoadString(kStrNewColor)) && AskQuestion(kStrReplaceColorValues) != kAnswerYes)
-    return false;
+    return Cancelled();
   memcpy(e->color, cmyk, 4);
-  return true;
+  return Done();
 }
 
 void SetTintColor(int index, int percent) {
@@ -666,20 +652,25 @@ void RemoveAutoColors() {
   gAutoFirst = Count();
 }
 
-int16_t CustomColorForProcess(uint32_t color) {
+Status CustomColorForProcess(uint32_t color, int16_t* index) {
+  *index = -1;
   uint8_t cmyk[4] = {static_cast<uint8_t>(color), static_cast<uint8_t>(color >> 8),
                      static_cast<uint8_t>(color >> 16), static_cast<uint8_t>(color >> 24)};
   int n = Count();
   if (gAutoFirst > n) gAutoFirst = n;  // the list was replaced since the conversion began
   CustomColorEntry* list = Entries();
   for (int i = gAutoFirst; i < n; ++i)
-    if (memcmp(list[i].color, cmyk, 4) == 0) return static_cast<int16_t>(i);
+    if (memcmp(list[i].color, cmyk, 4) == 0) {
+      *index = static_cast<int16_t>(i);
+      return Done();
+    }
   char name[32];
   snprintf(name, sizeof name, "Auto Color %d", gAutoCounter);
-  CustomColorEntry* e = AddCustomColor();
-  if (!e) return -1;
+  CustomColorEntry* e;
+  if (Status status = AddCustomColor(&e); !status.ok()) return status;
   ++gAutoCounter;
   CopyColorName(e->name, name);
   memcpy(e->color, cmyk, 4);
-  return static_cast<int16_t>(Count() - 1);
+  *index = static_cast<int16_t>(Count() - 1);
+  return Done();
 }

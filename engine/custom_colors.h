@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/status.h"
+
 #pragma pack(push, 1)
 struct CustomColorEntry {
   char name[32];      // NUL-terminated, at most 31 characters, unique in the list
@@ -30,9 +32,9 @@ CustomColorEntry* CustomColorList();
 CustomColorEntry* CustomColorAt(int index);  // nullptr outside the list
 int CustomColorCount();
 int TaggedCustomColorCount();
-// Appends a zeroed entry for the caller to fill and returns it; nullptr after
-// the 900-entry message or the memory message.
-CustomColorEntry* AddCustomColor();
+// Appends a zeroed entry for the caller to fill (`*added`). Failed with
+// message 1017 (900 entries) or 237 (memory), `*added` then nullptr.
+Status AddCustomColor(CustomColorEntry** added);
 void DeleteCustomColor(int index);
 int FindCustomColor(const char* name);  // exact whole-name match; -1 when none
 // Empties the list and releases its memory.
@@ -50,41 +52,42 @@ int16_t* SortCustomColors();
 // Parses "C M Y K (name)" into `entry` (name and color only).
 void ParseColorLine(const char* text, CustomColorEntry* entry);
 // Parses a color line and replaces the color of the same-named entry of the
-// list, or adds it. False when the list is full (message shown).
-bool TakeColorLine(const char* text);
+// list, or adds it. Failed as AddCustomColor when the list cannot take it.
+Status TakeColorLine(const char* text);
 // Reads the color block of an open color file. With `source` null the colors
-// go to the custom color list; otherwise into `source` (room for 900 entries,
-// `*sourceCount` entries already held), the same way.
-void ReadColorFile(int16_t file, CustomColorEntry* source, int* sourceCount);
+// go to the custom color list (reading stops at the first color the list
+// cannot take: that failure is the result); otherwise into `source` (room
+// for 900 entries, `*sourceCount` entries already held), the same way.
+Status ReadColorFile(int16_t file, CustomColorEntry* source, int* sourceCount);
 // Adds the 29 built-in colors.
-void AddBuiltInColors();
+Status AddBuiltInColors();
 // Start-up without a list in the preferences: empties the list and reads
 // "Default Custom Colors" from the program's folder, asking whether to use
-// the built-in list when that file cannot be opened.
-void LoadDefaultCustomColors();
-// Writes the list (or only its tagged entries) as a color file. False after
+// the built-in list when that file cannot be opened (Cancelled on No).
+Status LoadDefaultCustomColors();
+// Writes the list (or only its tagged entries) as a color file. Failed with
 // the export message when the file cannot be created or written.
-bool ExportCustomColors(const char* path, bool taggedOnly);
+Status ExportCustomColors(const char* path, bool taggedOnly);
 // Opens a color file for the Selective Color Import dialog and reads it into
-// `source`. False after the open message.
-bool ReadImportFile(const char* path, CustomColorEntry* source, int* sourceCount);
+// `source`. Failed with the open message.
+Status ReadImportFile(const char* path, CustomColorEntry* source, int* sourceCount);
 // Commits the dialog's right-hand list: tags each color when `tag` is set,
 // appends "~" to a name that is taken while it is shorter than 30 characters,
 // overwrites a same-named entry whose name could not grow, else adds it.
-void ImportCustomColors(const CustomColorEntry* colors, int count, bool tag);
-// Adds "New Color n" with the smallest free n; tagged when `tagged`. Returns
-// its index, or -1 when it could not be added.
-int NewCustomColor(bool tagged);
+Status ImportCustomColors(const CustomColorEntry* colors, int count, bool tag);
+// Adds "New Color n" with the smallest free n; tagged when `tagged`. Its
+// index goes to `*index` (-1 when it could not be added).
+Status NewCustomColor(bool tagged, int* index);
 
 // Logic of the Custom Color dialog.
-// Checks a name typed for entry `index`: 0 when it may be used, else the
-// message shown (135 empty, 136 taken by another entry).
-int CheckColorName(int index, const char* name);
-// Renames entry `index` after CheckColorName; false when refused.
-bool RenameCustomColor(int index, const char* name);
+// Checks a name typed for entry `index`: Done when it may be used, else
+// Failed with message 135 (empty) or 136 (taken by another entry).
+Status CheckColorName(int index, const char* name);
+// Renames entry `index` after CheckColorName, with its result.
+Status RenameCustomColor(int index, const char* name);
 // "Get Swatch Color": copies a process color into entry `index`, asking first
-// unless the entry's name begins with "New Color". False when declined.
-bool SetSwatchColor(int index, const uint8_t cmyk[4]);
+// unless the entry's name begins with "New Color" (Cancelled when declined).
+Status SetSwatchColor(int index, const uint8_t cmyk[4]);
 // A single-value (tint) color is stored as C = M = Y = 0 and K = the tint.
 void SetTintColor(int index, int percent);
 // True when a path's fill or stroke is this custom color ("Select All Unused"
@@ -135,7 +138,8 @@ CustomPaint BestColorEnd();
 // Deletes every entry whose name begins with "Auto Color" and restarts the
 // numbering (start of each conversion).
 void RemoveAutoColors();
-// The index of the automatic color made for a process color (C, M, Y, K
-// bytes, C in the low byte): an entry made during this conversion with the
-// same color, else a new "Auto Color n". -1 when the list is full.
-int16_t CustomColorForProcess(uint32_t color);
+// The index (`*index`) of the automatic color made for a process color (C,
+// M, Y, K bytes, C in the low byte): an entry made during this conversion
+// with the same color, else a new "Auto Color n". Failed as AddCustomColor
+// (the index then -1) when the list cannot take it.
+Status CustomColorForProcess(uint32_t color, int16_t* index);

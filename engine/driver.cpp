@@ -54,7 +54,8 @@ uint8_t* gMaskBlock = nullptr;      // maskBits' block, guard rows included
 uint8_t* gTemplateBlock = nullptr;  // templateBits' block
 bool gInverted = false;        // step 9 inverted the working bitmap
 bool gResumed = false;         // this Convert resumes a paused conversion
-bool gOptionCleared = false;   // step 6 cleared "add new colors" for this conversion
+bool gNoNewColors = false;     // the user declined automatic colors for this conversion (step 6)
+int16_t gNotice = 0;           // the first message of this conversion that did not stop it
 
 
 uint8_t* AllocBitmap(uint8_t** block) {
@@ -144,8 +145,11 @@ void EmitBackgroundPath() {
   }
 }
 
-// Steps 15 and 16 of Convert.
-void FinishConversion() {
+// Steps 15 and 16 of Convert. `ended` is the failure that ended the
+// conversion without a stop (Done when none); the result tells what the user
+// is to hear: the reason of a stop, that failure, a notice of the passes, the
+// paths dropped, or that no paths were found.
+Status FinishConversion(Status ended) {
   const ConversionSettings* s = gConvSettings;
   if (s->methodFlags & Method::lineRecognition) ReleaseLineBuffers();
   RemoveRedundantAnchors();
@@ -153,9 +157,12 @@ void FinishConversion() {
   gDocument->Clear(Flag::artOutputRunning);
   gHost.conversionStateChanged();
   ShowProgress(0, "");
-  if (!gDocument->Test(Flag::batchRunning) && !gUserAbort) {
-    if (gDocument->Test(Flag::pathsDroppedMemory)) ShowWarning(58);
-    else if (gDocument->Test(Flag::pathsDroppedLimit)) ShowWarning(150);
+  Status result = StopStatus();
+  if (result.ok()) result = ended;
+  if (result.ok() && !result.message) result = Done(gNotice);
+  if (result.ok() && !result.message) {
+    if (gDocument->Test(Flag::pathsDroppedMemory)) result = Done(kStrPathsSkippedMemory);
+    else if (gDocument->Test(Flag::pathsDroppedLimit)) result = Done(kStrPathLimitExceeded);
   }
   if (gImage->bitsPerSample == 1 && gInverted && gWorkBits) InvertWorkBits();
   gInverted = false;
@@ -164,22 +171,21 @@ void FinishConversion() {
     gDocument->viewMode = 0;
     gDocument->Clear(Flag::showTemplate);
     gDocument->Set(Flag::artModified);
-  } else if (!gUserAbort && !gResumed && !gDocument->Test(Flag::batchRunning)) {
-    // A batch never waits on a message box; an image without paths simply
-    // yields no art.
-    ShowWarning(131);
+  } else if (result.ok() && !result.message && !gResumed) {
+    result = Done(kStrNoPathsFound);
   }
   gHost.updateWindowTitle();
   colorMode = 0;
-  if (gOptionCleared) gConvSettings->optionFlags |= Option::addNewColors;
-  gOptionCleared = false;
+  gNoNewColors = false;
+  gNotice = 0;
+  return result;
 }
 
 // The outline loop: every object of the working bitmap is traced, and those
 // whose chain is longer than the noise threshold become paths.
 void OutlineLoop() {
   gHost.refreshImageWindow();
-  progressTitle = 32;
+  progressTitle = kStrOutlining;
   StartObjectSearch();
   int noise = NoiseThreshold(gConvSettings);
   for (;;) {
@@ -199,6 +205,12 @@ void OutlineLoop() {
 
 }  // namespace
 
+bool AddingNewColors() { return (gConvSettings->optionFlags & Option::addNewColors) && !gNoNewColors; }
+
+void ConversionNotice(int16_t message) {
+  if (!gNotice) gNotice = message;
+}
+
 void BeginConversionPath(int16_t mode) {
   PathRecord* r = AppendPath();
   if (!r) return;
@@ -216,10 +228,10 @@ void BeginConversionPath(int16_t mode) {
       paint.strokeColor = 0xFF000000u;
     }
   } else if (!(s->optionFlags & Option::useCustomColors) || gImage->samplesPerPixel < 2) {
-    if ((s->optionFlags & Option::addNewColors) && (s->methodFlags & Method::limitedColors) &&
-        gImage->samplesPerPixel >= 2) {
+    if (AddingNewColors() && (s->methodFlags & Method::limitedColors) && gImage->samplesPerPixel >= 2) {
       paint.fillKind = kPaintCustom;
-      paint.fillCustom = CustomColorForProcess(curFillColor);
+      Status made = CustomColorForProcess(curFillColor, &paint.fillCustom);
+      if (!made.ok()) ConversionNotice(made.message);
       paint.fillTint = 255;
     }
   } else {
@@ -280,9 +292,14 @@ void RestoreWorkFromTemplate() {
   for (int16_t y = 0; y < gImage->height; ++y) ReadTemplateRow(y, gWorkBits + static_cast<size_t>(y) * RowBytes());
 }
 
-void ConvertImage(bool edgeOnly) {
+Status ConvertImage(bool edgeOnly) {
   ConversionSettings* s = gConvSettings;
   gResumed = gDocument->Test(Flag::interactiveThinning);
+  // Convert Selection Edge holds for the whole conversion, a pause included.
+  auto end = [](Status result) {
+    gDocument->Clear(Flag::convertEdgeOnly);
+    return result;
+  };
   if (!gResumed) {
     gDocument->Put(Flag::convertEdgeOnly, edgeOnly);
     gHost.recordUndo(kUndoConvert);
@@ -292,6 +309,8 @@ void ConvertImage(bool edgeOnly) {
     if (gPathCount > 0 || gHiddenPathCount > 0) DeleteAllPaths();
     gUserAbort = 0;
     colorMode = 0;
+    gNoNewColors = false;
+    gNotice = 0;
     ComputeFittingParameters();
     curFillKind = kPaintBlack;
     curStrokeKind = kPaintNone;
@@ -300,21 +319,14 @@ void ConvertImage(bool edgeOnly) {
       bool color = gImage->samplesPerPixel > 1;
       if ((s->optionFlags & Option::addNewColors) && !(s->optionFlags & Option::useCustomColors) &&
           (s->methodFlags & Method::limitedColors) && color && s->maxColors > 900 - CustomColorCount()) {
-        if (AskOKCancel(203) != kAnswerOK) {
-          gDocument->Clear(Flag::convertEdgeOnly);
-          return;
-        }
-        s->optionFlags &= static_cast<uint8_t>(~Option::addNewColors);
-        gOptionCleared = true;
+        if (AskOKCancel(kStrAutoColorsExceedList) != kAnswerOK) return end(Cancelled());
+        gNoNewColors = true;
       }
       if ((s->optionFlags & Option::useCustomColors) && color) {
         bool tagged = s->optionFlags & Option::taggedOnly;
         if (tagged ? TaggedCustomColorCount() < 2 : CustomColorCount() < 2) {
-          ShowWarning(tagged ? 370 : 371);
-          if (gOptionCleared) s->optionFlags |= Option::addNewColors;
-          gOptionCleared = false;
-          gDocument->Clear(Flag::convertEdgeOnly);
-          return;
+          gNoNewColors = false;
+          return end(Failed(tagged ? kStrNeedTwoTaggedColors : kStrNeedTwoCustomColors));
         }
       }
       *gConvSettingsEdit = *s;
@@ -323,11 +335,10 @@ void ConvertImage(bool edgeOnly) {
     gDocument->Clear(Flag::separationValid);
 
     gInverted = false;
-    if (gUserAbort || ResetPathStore() != 0) {
+    Status reset = gUserAbort ? StopStatus() : ResetPathStore();
+    if (!reset.ok()) {
       EndSeparation();
-      FinishConversion();
-      gDocument->Clear(Flag::convertEdgeOnly);
-      return;
+      return end(FinishConversion(reset));
     }
     if (gImage->bitsPerSample == 1 && gWorkBits) {
       int wanted = ((s->optionFlags & Option::whiteLines) ? 1 : 0) ^ ((s->methodFlags & Method::reverseImage) ? 1 : 0);
@@ -347,25 +358,22 @@ void ConvertImage(bool edgeOnly) {
       RecognizeLines();
       if (!(s->methodFlags & Method::centerline)) {
         if (!gUserAbort) OutputLines();
-        FinishConversion();
-        gDocument->Clear(Flag::convertEdgeOnly);
-        return;
+        return end(FinishConversion(Done()));
       }
     }
   }
 
-  RunConversion();
-  if (gDocument->Test(Flag::interactiveThinning)) return;  // paused
+  Status ran = RunConversion();
+  if (gDocument->Test(Flag::interactiveThinning)) return Done();  // paused: the Skeletonizing window is up
   EndSeparation();
   if (gPrefs->flags0 & PrefFlag::beepAfterConvert) Beep();
-  FinishConversion();
-  gDocument->Clear(Flag::convertEdgeOnly);
+  return end(FinishConversion(ran));
 }
 
-void RunConversion() {
+Status RunConversion() {
   bool oneBit = gImage->bitsPerSample == 1;
   if (!gDocument->Test(Flag::interactiveThinning)) {
-    if (PollUserAbort()) return;
+    if (PollUserAbort()) return StopStatus();
     curFillColor = 0xFF000000u;
     curFillKind = kPaintBlack;
     curStrokeKind = kPaintNone;
@@ -395,17 +403,15 @@ void RunConversion() {
       workAreaSize = WorkAreaSizeFor();
     }
     if (workAreaSize < 256) {
-      ShowWarning(11);
       if (gMaskBlock) FreeBitmap(&gMaskBlock, &maskBits);
       DeleteScratchStores();
-      return;
+      return Failed(kStrInsufficientMemory);
     }
     workBufferHandle = MemAlloc(static_cast<size_t>(gImage->rowBytes) + static_cast<size_t>(workAreaSize));
     if (workBufferHandle == kNoMem) {
-      ShowWarning(11);
       FreeWorkMemory();
       DeleteScratchStores();
-      return;
+      return Failed(kStrInsufficientMemory);
     }
     workBuffer = static_cast<uint8_t*>(MemLock(workBufferHandle));
     CutWorkBuffer();
@@ -428,7 +434,7 @@ void RunConversion() {
 
   // End of the driver. A stopped conversion keeps the image's file open: the
   // template may live in it, and the document still reads from it.
-  if (gDocument->Test(Flag::interactiveThinning)) return;
+  if (gDocument->Test(Flag::interactiveThinning)) return Done();
   RestoreWorkFromTemplate();
   if (gDocument->Test(Flag::pixelSelection)) PutSelectionBack();
   DeleteScratchStores();
@@ -438,6 +444,7 @@ void RunConversion() {
   FreeJunctionList();
   lastShownRow = 9999;
   progressTitle = 0;
+  return Done();
 }
 
 void CenterlinePass(int a) {
@@ -468,7 +475,7 @@ void CenterlinePass(int a) {
   if (colorMode || (s->optionFlags & Option::separateShapes)) {
     if (SharedBoundaryPass() == 1) return;
   }
-  progressTitle = 31;
+  progressTitle = kStrCenterlining;
   StartObjectSearch();
   tracingMode = 1;
   while (!PollUserAbort()) {

@@ -126,8 +126,7 @@ bool AddRecord(const Scan& s, int pos, int start, int end, int width) {
               MemResize(a->handle, static_cast<size_t>(a->capacity + 20) * sizeof(LineRecord));
     *s.records = static_cast<LineRecord*>(MemLock(a->handle));
     if (!ok) {
-      ShowWarning(11);
-      gUserAbort = 1;
+      StopWith(kStrInsufficientMemory);
       return false;
     }
     a->capacity = static_cast<int16_t>(a->capacity + 20);
@@ -540,7 +539,7 @@ void RecognizeLines() {
   int n = gImage->width > gImage->height ? gImage->width : gImage->height;
   gTops = static_cast<uint16_t*>(MemAllocPtr(static_cast<size_t>(n) * sizeof(uint16_t)));
   if (!gTops || !AllocArray(&gHorz, &horzLines) || !AllocArray(&gVert, &vertLines)) {
-    ShowWarning(11);
+    ConversionNotice(kStrInsufficientMemory);  // the conversion goes on without line recognition
     ReleaseLineBuffers();
     return;
   }

@@ -725,8 +725,7 @@ void RunSeparation(int a) {
     }
   }
   if (!ok) {
-    if (!gUserAbort) ShowWarning(11);
-    gUserAbort = 1;
+    if (!gUserAbort) StopWith(kStrInsufficientMemory);
     return;
   }
   gDocument->Set(Flag::separationValid);
@@ -745,7 +744,7 @@ void PreviewSeparation(const ConversionSettings* s) {
     ok = ThresholdImage(s);
   }
   if (!ok) {
-    if (!gUserAbort) ShowWarning(11);
+    if (!gUserAbort) ShowWarning(kStrInsufficientMemory);
     return;
   }
   gDocument->Set(Flag::separationValid);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/string_ids.h"
 
 namespace {
 ConversionSettings gSettings;
@@ -45,7 +46,7 @@ void SetColorDefaults(ConversionSettings* s) {
 
 void SetBuiltInDefaults(ConversionSettings* s) {
   memset(s, 0, sizeof *s);
-  strncpy(s->name, LoadString(236), sizeof s->name - 1);
+  strncpy(s->name, LoadString(kStrDefaults), sizeof s->name - 1);
   SetMethodDefaults(s);
   SetToleranceDefault(s);
   SetCurveDefaults(s);

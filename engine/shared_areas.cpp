@@ -469,8 +469,7 @@ int16_t SharedBoundaryPass() {
   // centres.
   p.centre = p.color ? 0.0 : 0.5;
   if (lowMemoryMode || !maskBits || maskBits == gWorkBits || !AllocRemaining(p)) {
-    ShowWarning(p.color ? kStrNoMemoryForImage : kStrSeparateShapesNoMemory);
-    gUserAbort = 1;
+    StopWith(p.color ? kStrInsufficientMemory : kStrSeparateShapesNoMemory);
     return 1;
   }
   const int rule = p.color ? AreaRuleFor(s, p.sep) : -1;
@@ -492,7 +491,7 @@ int16_t SharedBoundaryPass() {
     posterizeLayer = static_cast<int16_t>(statistics ? phase : 1);
     progressTitle = static_cast<int16_t>(!p.color                 ? kStrSepShapes
                                          : statistics || custom ? kStrPosterizing
-                                                                : kStrProcessingDots);
+                                                                : kStrProcessing);
     lastShownRow = -9999;
     ResetRemaining(p);
     if (phase == 2 && statistics) {

@@ -145,7 +145,6 @@ int32_t SubPass(const std::array<uint8_t, 256>& table, int parity, int top, int 
 MemHandle gJunctionHandle = kNoMem;
 int32_t gJunctionCapacity = 0;
 MemHandle gUsedBitsHandle = kNoMem;
-bool gGrowFailed = false;
 
 void FreeJunctionMemory() {
   if (gJunctionHandle != kNoMem) {
@@ -168,9 +167,7 @@ bool AddJunction(int x, int y) {
     bool ok = MemResize(gJunctionHandle, static_cast<size_t>(gJunctionCapacity + 100) * sizeof(JunctionPoint));
     JunctionList = static_cast<JunctionPoint*>(MemLock(gJunctionHandle));
     if (!ok) {
-      if (!gGrowFailed) ShowWarning(11);
-      gGrowFailed = true;
-      gUserAbort = 1;
+      StopWith(kStrInsufficientMemory);
       return false;
     }
     gJunctionCapacity += 100;
@@ -362,8 +359,7 @@ int16_t FinishSequence() {
   if (centerline || colorMode) {
     if (!colorMode && !(s->optionFlags & Option::separateShapes)) MergeJunctions();
     if (!AllocJunctionUsedBits()) {
-      ShowWarning(11);
-      gUserAbort = 1;
+      StopWith(kStrInsufficientMemory);
       return 1;
     }
   }
@@ -475,11 +471,9 @@ int32_t RunThinningPasses(int first, int last, int steps, bool progress) {
 
 bool StartJunctionList() {
   FreeJunctionMemory();
-  gGrowFailed = false;
   gJunctionHandle = MemAlloc(100 * sizeof(JunctionPoint));
   if (gJunctionHandle == kNoMem) {
-    ShowWarning(11);
-    gUserAbort = 1;
+    StopWith(kStrInsufficientMemory);
     return false;
   }
   JunctionList = static_cast<JunctionPoint*>(MemLock(gJunctionHandle));
@@ -519,8 +513,9 @@ bool CollectJunctions() {
     }
     if (colorMode && tableRow && Bit(up, width - 2) && Bit(mid, width - 2)) add(width - 1, y);
     if (junctionCount > 20000) {
-      if (!gDocument->Test(Flag::batchRunning)) ShowWarning(colorMode ? 162 : 156);
-      gUserAbort = 1;
+      // A batch stops silently.
+      if (gDocument->Test(Flag::batchRunning)) RequestStop();
+      else StopWith(colorMode ? kStrJunctionLimitColor : kStrJunctionLimit);
     }
   }
   if (gUserAbort || !AddJunction(0, kJunctionEndSentinel)) return false;
@@ -602,8 +597,7 @@ int ThickThinSplit() {
   const ConversionSettings* s = gConvSettings;
   RowPair rows;
   if (!rows.Alloc()) {
-    ShowWarning(11);
-    gUserAbort = 1;
+    StopWith(kStrInsufficientMemory);
     return -1;
   }
   int16_t skel = OpenScratchStore(kStoreDgskel);
@@ -619,7 +613,7 @@ int ThickThinSplit() {
   if (gUserAbort) return -1;
   // The thin-line skeleton: the skeleton without the thick areas.
   int16_t savedTitle = progressTitle;
-  progressTitle = 114;
+  progressTitle = kStrProcessingImage;
   uint8_t* line = rows.Spare();
   for (int y = 0; y < gImage->height; ++y) {
     int32_t at = static_cast<int32_t>(y) * gImage->rowBytes;
@@ -670,8 +664,7 @@ int16_t RunThinningSequence() {
   gBaseSteps = static_cast<int16_t>(colorMode ? 20 : ThinningSteps(s));
   thinningStepsRun = gBaseSteps;
   if (!PinholeFill() || RunThinningPasses(0, 2 * gBaseSteps - 2, gBaseSteps, true) < 0) {
-    ShowWarning(11);
-    gUserAbort = 1;
+    StopWith(kStrInsufficientMemory);
     return 1;
   }
   if (gUserAbort) return 1;

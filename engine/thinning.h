@@ -28,9 +28,8 @@ int32_t RunThinningPasses(int first, int last, int steps, bool progress);
 // Collects the junction points of the working bitmap into JunctionList.
 // False when the conversion must stop (memory, or too many junctions).
 bool CollectJunctions();
-// Starts a junction list holding only its top sentinel (message 11 and
-// false when memory is short), and appends a point to it (false when the
-// list cannot grow: message 11 once, and the conversion stops).
+// Starts a junction list holding only its top sentinel, and appends a point
+// to it. False when memory is short: the conversion stops with message 11.
 bool StartJunctionList();
 bool AppendJunction(int x, int y);
 // Merges junction points that lie within a pixel or two of each other.

@@ -33,14 +33,14 @@ void ThinningWindowClose() {
   Changed();
 }
 
-bool ThinningWindowPress(int16_t response) {
+Status ThinningWindowPress(int16_t response) {
   if (gResuming || !gDocument->Test(Flag::interactiveThinning)) {
     Beep();
-    return false;
+    return Failed();
   }
   gResuming = true;
   gDocument->thinningResponse = response;
-  ConvertImage(false);
+  Status result = ConvertImage(false);
   gResuming = false;
-  return true;
+  return result;
 }

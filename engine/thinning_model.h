@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "core/status.h"
+
 // The window's title, prompt and step label are the strings kStrSkeletonizing,
 // kStrEditSkeleton and kStrThinningSteps; its buttons:
 inline constexpr char kThinMoreButton[] = "Thin More";
@@ -28,6 +30,7 @@ void ThinningWindowClose();
 // shows the window.
 
 // A button of the window: stores `response` in thinningResponse and resumes
-// the conversion. A press while the conversion is already running beeps and
-// is discarded. Returns false when the press was discarded.
-bool ThinningWindowPress(int16_t response);
+// the conversion: the result is the conversion's (ConvertImage), for the
+// shell to show. A press while the conversion is already running beeps and
+// is discarded (Failed, nothing to show).
+Status ThinningWindowPress(int16_t response);

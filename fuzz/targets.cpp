@@ -162,7 +162,7 @@ int FuzzPrefsFile(const uint8_t* data, size_t size) {
   for (int index = -1; index <= kDialogPositionCount; ++index) PlaceDialog(index, 300, 200, screen);
   int16_t out = FileCreateReplacing(gOutputPath.c_str());
   if (out != kNoFile) {
-    if (WritePrefsFile(out, false)) FileCommit(out);
+    if (WritePrefsFile(out, false).ok()) FileCommit(out);
     else FileDiscard(out);
   }
   DefaultPrefsRecord(gPrefs);

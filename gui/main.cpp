@@ -58,7 +58,7 @@ ImageView* gView = nullptr;
 class MainWindow : public QMainWindow {
  public:
   MainWindow() {
-    setWindowTitle(QString::fromUtf8(LoadString(401)));
+    setWindowTitle(QString::fromUtf8(LoadString(kStrAppTitle)));
     auto* scroll = new QScrollArea(this);
     gView = new ImageView(scroll);
     scroll->setWidget(gView);
@@ -85,7 +85,7 @@ class MainWindow : public QMainWindow {
     if (gDocument->Test(Flag::busy)) return false;  // the pump lets menus run during work
     // Only ask here: the document is closed by the open itself, and only
     // once the new file could be opened.
-    if (gDocument->imageWindow && (!AskSaveArt(1) || !AskSavePixelImage())) return false;
+    if (gDocument->imageWindow && (!AskSaveArt(1).ok() || !AskSavePixelImage().ok())) return false;
     ImageInfo saved = *gImage;
     QByteArray utf8 = path.toUtf8();
     QByteArray art = (QFileInfo(path).path() + '/' + QFileInfo(path).completeBaseName() + ".eps").toUtf8();
@@ -95,7 +95,7 @@ class MainWindow : public QMainWindow {
       return false;
     }
     gImage->sourceType = static_cast<int16_t>(SourceTypeFromName(utf8.constData()));
-    int ok = OpenDocument(nullptr);
+    bool ok = OpenDocument(nullptr).ok();
     if (!ok && !gDocument->imageWindow) {
       // Nothing is open: keep no stale names either.
       gImage->path[0] = gImage->docName[0] = 0;
@@ -104,7 +104,7 @@ class MainWindow : public QMainWindow {
     }
     gView->FitToImage();
     UpdateState();
-    return ok != 0;
+    return ok;
   }
 
   void UpdateState() {
@@ -114,7 +114,7 @@ class MainWindow : public QMainWindow {
     save_->setEnabled(open && !busy && gPathCount > 0);
     if (open)
       statusBar()->showMessage(
-          QString::asprintf("%d %s", gPathCount, LoadString(gPathCount == 1 ? 138 : 139)));
+          QString::asprintf("%d %s", gPathCount, LoadString(gPathCount == 1 ? kStrPath : kStrPaths)));
     else
       statusBar()->clearMessage();
   }
@@ -139,7 +139,7 @@ class MainWindow : public QMainWindow {
   // False when the user cancelled.
   bool CloseCurrent() {
     if (!gDocument->imageWindow) return true;
-    if (!AskSaveArt(1) || !AskSavePixelImage()) return false;
+    if (!AskSaveArt(1).ok() || !AskSavePixelImage().ok()) return false;
     CloseDocument();
     gView->FitToImage();
     UpdateState();
@@ -156,10 +156,10 @@ class MainWindow : public QMainWindow {
 
   void Convert() {
     if (!gDocument->imageWindow || gDocument->Test(Flag::busy)) return;
-    if (gPathCount > 0 && AskQuestion(235) != kAnswerYes) return;
+    if (gPathCount > 0 && AskQuestion(kStrConvertAgain) != kAnswerYes) return;
     convert_->setEnabled(false);
     save_->setEnabled(false);
-    ConvertImage(false);
+    ShowStatus(ConvertImage(false));
     gView->FitToImage();
     UpdateState();
   }
@@ -205,7 +205,7 @@ void RefreshImage() {
   gView->update();
   if (gMain) gMain->UpdateState();
 }
-int SaveArtAsDialog() { return MainWindow::ChooseArtName(gMain) ? 1 : 0; }
+Status SaveArtAsDialog() { return MainWindow::ChooseArtName(gMain) ? Done() : Cancelled(); }
 
 }  // namespace
 

@@ -14,6 +14,7 @@
 #include "output/stream.h"
 #include "output/svg_pdf_writers.h"
 #include "platform/platform.h"
+#include "platform/string_ids.h"
 #include "raster/pixel_writers.h"
 
 int32_t gPageWidth = 0;
@@ -278,34 +279,28 @@ void WriteArtTrailer() {
     if (gUserAbort) return;
     gPostScriptEnd = FileSeek(OutFile(), 0, kSeekCur);
     // The black-and-white preview of a gray or color image is its two-level
-    // separation (threshold 50 %), made into the working bitmap.
-    int16_t bits = gImage->bitsPerSample, samples = gImage->samplesPerPixel;
-    if (gEffectivePreview == 4 && samples >= 2) {
-      SeparateTwoLevel();
-      gImage->bitsPerSample = 1;
-      gImage->samplesPerPixel = 1;
-    }
-    WriteTiff(0, OutFile());
-    gImage->bitsPerSample = bits;
-    gImage->samplesPerPixel = samples;
+    // separation (threshold 50 %), made into the working bitmap and written
+    // as a one-bit image.
+    bool twoLevel = gEffectivePreview == 4 && gImage->samplesPerPixel >= 2;
+    if (twoLevel) SeparateTwoLevel();
+    WriteTiffPreview(OutFile(), twoLevel);
     WriteDosEpsHeader();
   }
 }
 
-int SaveArt(const char* path, int scratch) {
+Status SaveArt(const char* path, int scratch) {
   gUserAbort = 0;
   if (scratch) gDocument->Set(Flag::writingClipboard);
   int16_t code = FormatCode();
   bool metafile = code == 4;
   if (metafile) {
     if (!gMetafileWriter.create || !gMetafileWriter.create(path)) {
-      ShowWarning(12);
       gDocument->Clear(Flag::writingClipboard);
-      return 0;
+      return Failed(kStrDiskFull);
     }
-  } else if (OutOpen(path) == kNoFile) {
+  } else if (Status opened = OutOpen(path); !opened.ok()) {
     gDocument->Clear(Flag::writingClipboard);
-    return 0;
+    return opened;
   }
   bool redraw = gDocument->Test(Flag::redrawPending);
   gDocument->Clear(Flag::redrawPending);
@@ -337,7 +332,7 @@ int SaveArt(const char* path, int scratch) {
       } else if (code != 7 || (r->pathFlags & PathFlag::selected)) {
         WritePath(r);
       }
-      ShowProgress(static_cast<int16_t>((i + 1) * 100 / count), LoadString(147));
+      ShowProgress(static_cast<int16_t>((i + 1) * 100 / count), LoadString(kStrProcessing));
     }
     if (!gUserAbort && !metafile) {
       if (code == 5) {
@@ -357,30 +352,27 @@ int SaveArt(const char* path, int scratch) {
   // was written; after a failure or a stop the old file stays untouched.
   if (metafile) {
     bool keep = !gUserAbort;
-    if (gMetafileWriter.close && !gMetafileWriter.close(keep) && keep) {
-      ShowWarning(DiskMessage());
-      gUserAbort = 1;
-    }
+    if (gMetafileWriter.close && !gMetafileWriter.close(keep) && keep) StopWith(DiskMessage());
   } else {
     OutClose();
   }
   ShowProgress(0, nullptr);
 
-  if (gFlattenedCurves > 0 && !gDocument->Test(Flag::batchRunning) && !scratch && !gUserAbort &&
-      gConvSettings->lineType == 0)
-    ShowWarning(38);
+  Status result = StopStatus();
+  if (result.ok() && gFlattenedCurves > 0 && !scratch && gConvSettings->lineType == 0)
+    result = Done(kStrCurvesInStraightFormat);
 
   gDocument->Clear(Flag::artOutputRunning);
   gDocument->Clear(Flag::writingClipboard);
   gDocument->Put(Flag::redrawPending, redraw);
 
-  if (gUserAbort) {
+  if (!result.ok()) {
     gDocument->Set(Flag::artModified);
-    return 0;
+    return result;
   }
   if (!scratch) {
     gDocument->Clear(Flag::artModified);
     gDocument->Clear(Flag::artUntitled);
   }
-  return 1;
+  return result;
 }

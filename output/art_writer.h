@@ -6,11 +6,16 @@
 #include <cstdint>
 #include <ctime>
 
+#include "core/status.h"
+
 struct PathRecord;
 
-// Returns 1 on success, 0 on failure or abort. `scratch` is nonzero for the
-// clipboard's scratch file.
-int SaveArt(const char* path, int scratch);
+// Saves the art in the output format of the preferences. `scratch` is
+// nonzero for the clipboard's scratch file. Done (with message 38 when
+// curves were flattened into DXF while the settings ask for curves), Failed
+// with the disk message or 237, or the status of a stop; the art then stays
+// modified.
+Status SaveArt(const char* path, int scratch);
 
 // The enhanced metafile writer (format 4), installed by the module that
 // makes metafiles: create the file (false on failure), draw one path, close.

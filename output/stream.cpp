@@ -7,6 +7,7 @@
 #include "core/records.h"
 #include "core/services.h"
 #include "platform/platform.h"
+#include "platform/string_ids.h"
 
 int32_t gOutScaleX = 0;
 int32_t gOutScaleY = 0;
@@ -89,23 +90,19 @@ void WriteTenthsDigits(int64_t n) {
 
 }  // namespace
 
-int16_t OutOpen(const char* path) {
+Status OutOpen(const char* path) {
   gFill = 0;
   gUserAbort = 0;
   int16_t file = FileCreateReplacing(path);
-  if (file == kNoFile) {
-    ShowWarning(DiskMessage());
-    return kNoFile;
-  }
+  if (file == kNoFile) return Failed(DiskMessage());
   gOutBuffer = MemAlloc(kOutBufferSize);
   if (gOutBuffer == kNoMem) {
     FileDiscard(file);
-    ShowWarning(237);
-    return kNoFile;
+    return Failed(kStrNotEnoughMemory);
   }
   gOutBytes = static_cast<uint8_t*>(MemLock(gOutBuffer));
   gOutFile = file;
-  return file;
+  return Done();
 }
 
 void OutWrite(const void* bytes, int count) {
@@ -131,8 +128,8 @@ void OutFlush() {
   gFill = 0;
 }
 
-bool OutClose() {
-  if (gOutFile == kNoFile) return false;
+Status OutClose() {
+  if (gOutFile == kNoFile) return Failed();
   EndDeflate();
   OutFlush();
   MemUnlock(gOutBuffer);
@@ -140,17 +137,10 @@ bool OutClose() {
   gOutBuffer = kNoMem;
   gOutBytes = nullptr;
   FileSeek(gOutFile, 0, kSeekEnd);
-  bool placed = false;
-  if (gUserAbort) {
-    FileDiscard(gOutFile);
-  } else if (FileCommit(gOutFile) == 0) {
-    placed = true;
-  } else {
-    ShowWarning(DiskMessage());
-    gUserAbort = 1;
-  }
+  if (gUserAbort) FileDiscard(gOutFile);
+  else if (FileCommit(gOutFile) != 0) StopWith(DiskMessage());
   gOutFile = kNoFile;
-  return placed;
+  return StopStatus();
 }
 
 int16_t OutFile() { return gOutFile; }
@@ -164,8 +154,7 @@ bool OutDeflateBegin() {
   gZip.zfree = ZlibFree;
   gDeflated = 0;
   if (deflateInit(&gZip, Z_BEST_COMPRESSION) != Z_OK) {
-    ShowWarning(237);
-    gUserAbort = 1;
+    StopWith(kStrNotEnoughMemory);
     return false;
   }
   gDeflating = true;

@@ -17,16 +17,18 @@ extern int32_t gOutScaleY;
 
 // The file is written as a replacement (FileCreateReplacing): until OutClose
 // puts it in place, an existing file of that name stays as it was.
-int16_t OutOpen(const char* path);  // file handle, or -1 (message already shown)
+// Opens the output file (OutFile): Done, or Failed with the disk message
+// (12, or 13 for the clipboard) or 237 for memory.
+Status OutOpen(const char* path);
 void OutWrite(const void* bytes, int count);  // count <= 2048
 void OutString(const char* text);
 void OutLine(const char* text);
 void OutFlush();
 // Flushes and closes. Unless the abort flag is set (a failed write or a
 // stop), the new file takes the old one's place; otherwise it is discarded
-// and the old file stays. A failed commit shows the disk message and sets
-// the abort flag. True when the file was put in place.
-bool OutClose();
+// and the old file stays. A failed commit stops the save with the disk
+// message. Done when the file was put in place, else the status of the stop.
+Status OutClose();
 int16_t OutFile();  // the open output file, -1 when none
 int16_t OutFillCount();
 // The file offset at which the next byte written will land.
@@ -34,8 +36,8 @@ int32_t OutPosition();
 
 // Compressed sections (a PDF content stream): between OutDeflateBegin and
 // OutDeflateEnd every byte written through the stream is compressed into
-// the zlib format first. Begin returns false after message 237 with the
-// abort flag set when the compressor's memory cannot be had; End finishes
+// the zlib format first. Begin returns false when the compressor's memory
+// cannot be had, having stopped the save with message 237; End finishes
 // the section and returns the number of compressed bytes it wrote.
 // OutClose ends an unfinished section.
 bool OutDeflateBegin();

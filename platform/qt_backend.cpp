@@ -81,21 +81,21 @@ int QtShowMessage(int, int kind, const char* text) {
       break;
     case kMessageYesNoCancel:
       box.setIcon(QMessageBox::Warning);
-      box.setWindowTitle(QString::fromUtf8(LoadString(401)));
+      box.setWindowTitle(QString::fromUtf8(LoadString(kStrAppTitle)));
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
       box.setDefaultButton(QMessageBox::Yes);
       box.setEscapeButton(QMessageBox::Cancel);
       break;
     case kMessageOKCancel:
       box.setIcon(QMessageBox::Warning);
-      box.setWindowTitle(QString::fromUtf8(LoadString(401)));
+      box.setWindowTitle(QString::fromUtf8(LoadString(kStrAppTitle)));
       box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
       box.setDefaultButton(QMessageBox::Ok);
       box.setEscapeButton(QMessageBox::Cancel);
       break;
     default:
       box.setIcon(QMessageBox::Warning);
-      box.setWindowTitle(QString::fromUtf8(LoadString(401)));
+      box.setWindowTitle(QString::fromUtf8(LoadString(kStrAppTitle)));
       box.setStandardButtons(QMessageBox::Ok);
       break;
   }

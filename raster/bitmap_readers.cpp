@@ -12,12 +12,6 @@
 
 namespace {
 
-constexpr int kStrMemory = 11;
-constexpr int kStrUnknownFormat = 34;
-constexpr int kStrInvalidRanvelle = 233;
-constexpr int kStrUnsupportedMode = 234;
-constexpr int kStrSixteenBits = 356;
-
 // The horizontal resolution of the screen, in pixels per inch.
 constexpr int kScreenPixelsPerInch = 96;
 
@@ -102,43 +96,43 @@ int32_t UnpackBits(const uint8_t* src, int32_t srcLength, uint8_t* dst, int32_t 
   return in;
 }
 
-int ReadMacPaint() {
+Status ReadMacPaint() {
   gImage->width = gImage->rowBits = 576;
   gImage->height = 720;
   SetRowGeometry();
-  if (AllocImageBits()) return 1;
-  if (FileSeek(gImage->fileHandle, 512, kSeekSet) != 512) return ReportReadError(kStrUnknownFormat);
+  if (Status s = AllocImageBits(); !s.ok()) return s;
+  if (FileSeek(gImage->fileHandle, 512, kSeekSet) != 512) return Failed(kStrUnknownFormat);
   ByteReaderStart();
   const int32_t total = 51840;
   int32_t done = 0;
   while (done < total) {
     int n = ByteReaderNext();
-    if (n < 0) return ReportReadError(kStrUnknownFormat);  // the data ends before the last row
+    if (n < 0) return Failed(kStrUnknownFormat);  // the data ends before the last row
     int8_t c = static_cast<int8_t>(n);
     int32_t before = done;
     if (c >= 0) {
       for (int i = 0; i <= c; ++i) {
         int b = ByteReaderNext();
-        if (b < 0) return ReportReadError(kStrUnknownFormat);
+        if (b < 0) return Failed(kStrUnknownFormat);
         if (done < total) gWorkBits[done++] = static_cast<uint8_t>(b);
       }
     } else {
       // Unlike PackBits elsewhere, -128 is a run of 129.
       int b = ByteReaderNext();
-      if (b < 0) return ReportReadError(kStrUnknownFormat);
+      if (b < 0) return Failed(kStrUnknownFormat);
       for (int i = 0; i < 1 - c && done < total; ++i) gWorkBits[done++] = static_cast<uint8_t>(b);
     }
     ShowReadProgress(done, total);
-    if (done / 72 != before / 72 && PollUserAbort()) return 1;
+    if (done / 72 != before / 72 && PollUserAbort()) return StopStatus();
   }
   gImage->resolutionX = gImage->resolutionY = 72.0;
-  return 0;
+  return Done();
 }
 
-int ReadPcx() {
+Status ReadPcx() {
   uint8_t h[128];
   if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0 || !ReadExact(h, 128) || h[0] != 10)
-    return ReportReadError(kStrUnknownFormat);
+    return Failed(kStrUnknownFormat);
   int version = h[1];
   int bits = h[3];
   int32_t width = static_cast<int32_t>(Little16(h + 8)) - static_cast<int32_t>(Little16(h + 4)) + 1;
@@ -150,8 +144,8 @@ int ReadPcx() {
   bool layoutOk = (planes == 1 && (bits == 1 || bits == 8)) || (planes == 3 && (bits == 1 || bits == 8)) ||
                   (planes == 4 && bits == 1);
   if (!layoutOk || width <= 0 || height <= 0 || lineBytes < (width * bits + 7) / 8)
-    return ReportReadError(kStrUnknownFormat);
-  if (width > 32736 || height > 32767) return ReportReadError(kStrMemory);
+    return Failed(kStrUnknownFormat);
+  if (width > 32736 || height > 32767) return Failed(kStrInsufficientMemory);
   int pixelBits = bits;
   gImage->bitsPerSample = static_cast<int16_t>(planes > 1 ? 8 : bits);
   gImage->width = static_cast<int16_t>(width);
@@ -161,7 +155,7 @@ int ReadPcx() {
   int32_t side = gImage->rowBits > gImage->height ? gImage->rowBits : gImage->height;
   if (side < 11 * kScreenPixelsPerInch) side = 11 * kScreenPixelsPerInch;
   gImage->resolutionX = gImage->resolutionY = side / 11.0;
-  if (AllocImageBits()) return 1;
+  if (Status s = AllocImageBits(); !s.ok()) return s;
   gImage->samplesPerPixel = 1;
 
   bool gray = gImage->bitsPerSample > 1;
@@ -177,19 +171,19 @@ int ReadPcx() {
           ReadExact(&mark, 1) && mark == 12 && ReadExact(palette, 768))
         gImage->samplesPerPixel = 3;
     }
-    if (FileSeek(gImage->fileHandle, 128, kSeekSet) != 128) return ReportReadError(kStrUnknownFormat);
+    if (FileSeek(gImage->fileHandle, 128, kSeekSet) != 128) return Failed(kStrUnknownFormat);
     if (planes > 1) gImage->samplesPerPixel = 3;
-    if (MakeSampleStoreInMemory()) return 1;
+    if (Status s = MakeSampleStoreInMemory(); !s.ok()) return s;
   }
   Buffer line;
-  if (!line.Alloc(static_cast<size_t>(lineBytes) * planes)) return ReportReadError(kStrMemory);
+  if (!line.Alloc(static_cast<size_t>(lineBytes) * planes)) return Failed(kStrInsufficientMemory);
   ByteReaderStart();
   PcxRuns runs;
   bool down = gDocument->Test(Flag::downsample2to1);
   int step = gray && down ? 2 : 1;
   int spp = gImage->samplesPerPixel;
   for (int32_t y = 0; y < height; ++y) {
-    if (!runs.Fill(line.p, lineBytes * planes)) return ReportReadError(kStrUnknownFormat);
+    if (!runs.Fill(line.p, lineBytes * planes)) return Failed(kStrUnknownFormat);
     if (!gray) {
       // PCX 1 is white: invert, and leave the rest of the row white.
       uint8_t* row = gWorkBits + static_cast<size_t>(y) * gImage->rowBytes;
@@ -224,22 +218,22 @@ int ReadPcx() {
       }
     }
     ShowReadProgress(y + 1, height);
-    if (PollUserAbort()) return 1;
+    if (PollUserAbort()) return StopStatus();
   }
-  return 0;
+  return Done();
 }
 
-int ReadRanvelle() {
+Status ReadRanvelle() {
   uint8_t h[30];
   if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0 || !ReadExact(h, 30) || memcmp(h, "Q7PS", 4) != 0 ||
       Big16(h + 4) != 1)
-    return ReportReadError(kStrInvalidRanvelle);
+    return Failed(kStrInvalidRanvelle);
   int32_t channels = static_cast<int32_t>(Big16(h + 12));
   uint32_t height = Big32(h + 14), width = Big32(h + 18);
   int32_t depth = static_cast<int32_t>(Big16(h + 22));
   int32_t mode = static_cast<int32_t>(Big16(h + 24));
   uint32_t colorLength = Big32(h + 26);
-  if (colorLength != 0 && mode != 2) return ReportReadError(kStrInvalidRanvelle);
+  if (colorLength != 0 && mode != 2) return Failed(kStrInvalidRanvelle);
   uint8_t colorTable[768];
   int spp;
   switch (mode) {
@@ -247,18 +241,18 @@ int ReadRanvelle() {
     case 1: spp = 1; gImage->photometric = 1; break;
     case 2:
       spp = 3;
-      if (colorLength != 768 || !ReadExact(colorTable, 768)) return ReportReadError(kStrInvalidRanvelle);
+      if (colorLength != 768 || !ReadExact(colorTable, 768)) return Failed(kStrInvalidRanvelle);
       break;
     case 3: spp = 3; break;
     case 4: spp = 4; break;
-    default: return ReportReadError(kStrUnsupportedMode);
+    default: return Failed(kStrUnsupportedMode);
   }
   // The channels the mode needs must be there, at a depth it can have.
   int32_t needed = mode == 2 ? 1 : spp;
   bool depthOk = mode == 0 ? depth == 1 : (depth == 8 || depth == 16);
   if (channels < needed || channels > 56 || !depthOk || width == 0 || height == 0)
-    return ReportReadError(kStrInvalidRanvelle);
-  if (width > 32736 || height > 32767) return ReportReadError(kStrMemory);
+    return Failed(kStrInvalidRanvelle);
+  if (width > 32736 || height > 32767) return Failed(kStrInsufficientMemory);
   gImage->samplesPerPixel = static_cast<int16_t>(spp);
   gImage->bitsPerSample = static_cast<int16_t>(depth);
   gImage->width = static_cast<int16_t>(width);
@@ -268,40 +262,40 @@ int ReadRanvelle() {
 
   // Image resources: only the resolution block is used.
   uint8_t lengthBytes[4];
-  if (!ReadExact(lengthBytes, 4)) return ReportReadError(kStrInvalidRanvelle);
+  if (!ReadExact(lengthBytes, 4)) return Failed(kStrInvalidRanvelle);
   uint32_t sectionLength = Big32(lengthBytes);
   int32_t sectionStart = FileTell(gImage->fileHandle);
   uint32_t used = 0;
   while (used < sectionLength) {
     uint8_t b[7];
-    if (!ReadExact(b, 7)) return ReportReadError(kStrInvalidRanvelle);
+    if (!ReadExact(b, 7)) return Failed(kStrInvalidRanvelle);
     uint32_t nameBytes = b[6] | 1u;  // length byte and name together are even
-    if (!Skip(nameBytes) || !ReadExact(lengthBytes, 4)) return ReportReadError(kStrInvalidRanvelle);
+    if (!Skip(nameBytes) || !ReadExact(lengthBytes, 4)) return Failed(kStrInvalidRanvelle);
     uint32_t size = Big32(lengthBytes);
-    if (size > 0x7FFFFFF0u) return ReportReadError(kStrInvalidRanvelle);
+    if (size > 0x7FFFFFF0u) return Failed(kStrInvalidRanvelle);
     size = (size + 1) & ~1u;
     if (memcmp(b, "Q7IM", 4) == 0 && Big16(b + 4) == 1005 && size == 16) {
       uint8_t r[16];
-      if (!ReadExact(r, 16)) return ReportReadError(kStrInvalidRanvelle);
+      if (!ReadExact(r, 16)) return Failed(kStrInvalidRanvelle);
       double x = Big32(r) / 65536.0, y = Big32(r + 8) / 65536.0;
       if (x > 0 && y > 0) {
         gImage->resolutionX = x;
         gImage->resolutionY = y;
       }
     } else if (!Skip(size)) {
-      return ReportReadError(kStrInvalidRanvelle);
+      return Failed(kStrInvalidRanvelle);
     }
     used += 11 + nameBytes + size;
   }
   // The section's length is what counts, whatever the blocks said.
   if (FileSeek(gImage->fileHandle, sectionStart, kSeekSet) != sectionStart || !Skip(sectionLength))
-    return ReportReadError(kStrInvalidRanvelle);
-  if (!ReadExact(lengthBytes, 4) || !Skip(Big32(lengthBytes))) return ReportReadError(kStrInvalidRanvelle);
+    return Failed(kStrInvalidRanvelle);
+  if (!ReadExact(lengthBytes, 4) || !Skip(Big32(lengthBytes))) return Failed(kStrInvalidRanvelle);
 
   uint8_t compressionBytes[2];
-  if (!ReadExact(compressionBytes, 2)) return ReportReadError(kStrInvalidRanvelle);
+  if (!ReadExact(compressionBytes, 2)) return Failed(kStrInvalidRanvelle);
   uint32_t compression = Big16(compressionBytes);
-  if (compression > 1) return ReportReadError(kStrInvalidRanvelle);
+  if (compression > 1) return Failed(kStrInvalidRanvelle);
   bool gray = depth > 1;
   bool sixteen = depth == 16;
   int32_t rowLength = gray ? static_cast<int32_t>(width) * (sixteen ? 2 : 1) : (static_cast<int32_t>(width) + 7) / 8;
@@ -310,21 +304,19 @@ int ReadRanvelle() {
   int32_t channelsRead = mode == 2 ? 1 : spp;
   if (compression == 1) {
     size_t n = static_cast<size_t>(rows) * channels;
-    if (!counts.Alloc(2 * n)) return ReportReadError(kStrMemory);
-    if (!ReadExact(counts.p, static_cast<int32_t>(2 * n))) return ReportReadError(kStrInvalidRanvelle);
+    if (!counts.Alloc(2 * n)) return Failed(kStrInsufficientMemory);
+    if (!ReadExact(counts.p, static_cast<int32_t>(2 * n))) return Failed(kStrInvalidRanvelle);
     uint32_t largest = 0;
     for (size_t i = 0; i < n; ++i) largest = Big16(counts.p + 2 * i) > largest ? Big16(counts.p + 2 * i) : largest;
-    if (!packed.Alloc(largest)) return ReportReadError(kStrMemory);
+    if (!packed.Alloc(largest)) return Failed(kStrInsufficientMemory);
   }
-  if (!rowBuf.Alloc(static_cast<size_t>(rowLength))) return ReportReadError(kStrMemory);
-  if (AllocImageBits()) return 1;
+  if (!rowBuf.Alloc(static_cast<size_t>(rowLength))) return Failed(kStrInsufficientMemory);
+  if (Status s = AllocImageBits(); !s.ok()) return s;
   if (gray) {
-    if (MakeSampleStoreInMemory()) return 1;
+    if (Status s = MakeSampleStoreInMemory(); !s.ok()) return s;
   }
-  if (sixteen) {
-    gImage->bitsPerSample = 8;
-    if (!gDocument->Test(Flag::batchRunning)) ShowWarning(kStrSixteenBits);
-  }
+  // 16-bit layers are read as 8: the image comes with a notice saying so.
+  if (sixteen) gImage->bitsPerSample = 8;
   bool down = gDocument->Test(Flag::downsample2to1);
   int step = gray && down ? 2 : 1;
   int32_t start = step - 1;
@@ -339,9 +331,9 @@ int ReadRanvelle() {
       if (compression == 1) {
         int32_t n = static_cast<int32_t>(Big16(counts.p + 2 * (static_cast<size_t>(c) * rows + y)));
         if (!ReadExact(packed.p, n) || UnpackBits(packed.p, n, dst, rowLength) < 0)
-          return ReportReadError(kStrInvalidRanvelle);
+          return Failed(kStrInvalidRanvelle);
       } else if (!ReadExact(dst, rowLength)) {
-        return ReportReadError(kStrInvalidRanvelle);
+        return Failed(kStrInvalidRanvelle);
       }
       if (gray && (!down || (y & 1))) {
         uint8_t* row = SampleRow(down ? y >> 1 : y);
@@ -362,10 +354,10 @@ int ReadRanvelle() {
           for (int32_t i = 0; i < storeRowLength; ++i) row[i] = static_cast<uint8_t>(~row[i]);
       }
       ShowReadProgress(c * rows + y + 1, total);
-      if (PollUserAbort()) return 1;
+      if (PollUserAbort()) return StopStatus();
     }
   }
-  return 0;
+  return Done(sixteen ? kStrSixteenBits : 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -416,12 +408,12 @@ uint8_t ScaleSample(int32_t v, int32_t maxval) {
 
 }  // namespace
 
-int ReadNetpbm() {
-  if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0) return ReportReadError(kStrPnmDamaged);
+Status ReadNetpbm() {
+  if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0) return Failed(kStrPnmDamaged);
   ByteReaderStart();
   PnmHeader h;
   int kind = h.Next() == 'P' ? h.Next() - '0' : 0;
-  if (kind < 1 || kind > 6) return ReportReadError(kStrPnmDamaged);
+  if (kind < 1 || kind > 6) return Failed(kStrPnmDamaged);
   bool bits = kind == 1 || kind == 4, plain = kind <= 3;
   int after = 0;
   int32_t width = h.Number(&after);
@@ -430,23 +422,23 @@ int ReadNetpbm() {
   // The raster of a raw image starts after the single white-space byte that
   // ends the header.
   if (width <= 0 || height <= 0 || maxval <= 0 || maxval > 65535 || !PnmHeader::Space(after))
-    return ReportReadError(kStrPnmDamaged);
+    return Failed(kStrPnmDamaged);
 
   RowLanding landing{};
   landing.width = width;
   landing.height = height;
   landing.samples = bits ? 0 : kind == 3 || kind == 6 ? 3 : 1;
-  int status = LandingBegin(&landing);
+  Status status = LandingBegin(&landing);
   int spp = landing.samples ? landing.samples : 1;
   int bytesPerSample = maxval > 255 ? 2 : 1;
   int32_t fileRowBytes = bits ? (width + 7) / 8 : width * spp * bytesPerSample;
   Buffer raw;
-  if (!status && !plain) {
-    if (!raw.Alloc(static_cast<size_t>(fileRowBytes))) status = ReportReadError(kStrMemory);
-    else if (FileSeek(gImage->fileHandle, h.consumed, kSeekSet) != h.consumed) status = ReportReadError(kStrPnmDamaged);
+  if (status.ok() && !plain) {
+    if (!raw.Alloc(static_cast<size_t>(fileRowBytes))) status = Failed(kStrInsufficientMemory);
+    else if (FileSeek(gImage->fileHandle, h.consumed, kSeekSet) != h.consumed) status = Failed(kStrPnmDamaged);
   }
   uint8_t* out = landing.row;
-  for (int32_t y = 0; !status && y < height; ++y) {
+  for (int32_t y = 0; status.ok() && y < height; ++y) {
     bool complete = true;
     const uint8_t* row = out;
     if (plain && bits) {
@@ -471,7 +463,7 @@ int ReadNetpbm() {
           out[i] = ScaleSample(bytesPerSample == 2 ? static_cast<int32_t>(Big16(raw.p + 2 * i)) : raw.p[i], maxval);
       }
     }
-    if (!complete) status = ReportReadError(kStrPnmDamaged);
+    if (!complete) status = Failed(kStrPnmDamaged);
     else status = bits ? LandBitsRow(&landing, y, row) : LandSampleRow(&landing, y, row);
   }
   LandingEnd(&landing);
@@ -518,13 +510,13 @@ constexpr uint32_t kBmpRgb = 0, kBmpRle8 = 1, kBmpRle4 = 2, kBmpBitFields = 3, k
 // Run-length rows: each decoded row lands when the data leaves it (end of
 // line, a delta downwards, end of bitmap); pixels the data skips keep color
 // index 0.
-int ReadBmpRle(RowLanding* landing, bool four, bool topDown) {
+Status ReadBmpRle(RowLanding* landing, bool four, bool topDown) {
   int32_t width = landing->width, height = landing->height;
   uint8_t* idx = landing->row;
   int32_t r = 0, x = 0;
   memset(idx, 0, static_cast<size_t>(width));
   auto land = [&]() {
-    int status = LandIndexedRow(landing, topDown ? r : height - 1 - r, idx);
+    Status status = LandIndexedRow(landing, topDown ? r : height - 1 - r, idx);
     memset(idx, 0, static_cast<size_t>(width));
     x = 0;
     ++r;
@@ -536,26 +528,26 @@ int ReadBmpRle(RowLanding* landing, bool four, bool topDown) {
   };
   while (r < height) {
     int count = ByteReaderNext(), value = ByteReaderNext();
-    if (count < 0 || value < 0) return ReportReadError(kStrBmpDamaged);
+    if (count < 0 || value < 0) return Failed(kStrBmpDamaged);
     if (count > 0) {  // a run: one index, or two alternating ones
       for (int i = 0; i < count; ++i) put(static_cast<uint8_t>(four ? (i & 1 ? value & 15 : value >> 4) : value));
     } else if (value == 0) {  // end of line
-      if (land()) return 1;
+      if (Status s = land(); !s.ok()) return s;
     } else if (value == 1) {  // end of bitmap: the rows left stay index 0
       while (r < height)
-        if (land()) return 1;
+        if (Status s = land(); !s.ok()) return s;
     } else if (value == 2) {  // delta: right and down
       int dx = ByteReaderNext(), dy = ByteReaderNext();
-      if (dx < 0 || dy < 0) return ReportReadError(kStrBmpDamaged);
+      if (dx < 0 || dy < 0) return Failed(kStrBmpDamaged);
       int32_t keepX = x + dx;
       for (int i = 0; i < dy && r < height; ++i)
-        if (land()) return 1;
+        if (Status s = land(); !s.ok()) return s;
       x = keepX;
     } else {  // literal indexes, padded to a 16-bit boundary
       int bytes = four ? (value + 1) / 2 : value;
       for (int i = 0; i < bytes; ++i) {
         int b = ByteReaderNext();
-        if (b < 0) return ReportReadError(kStrBmpDamaged);
+        if (b < 0) return Failed(kStrBmpDamaged);
         if (four) {
           put(static_cast<uint8_t>(b >> 4));
           if (2 * i + 1 < value) put(static_cast<uint8_t>(b & 15));
@@ -563,22 +555,22 @@ int ReadBmpRle(RowLanding* landing, bool four, bool topDown) {
           put(static_cast<uint8_t>(b));
         }
       }
-      if ((bytes & 1) && ByteReaderNext() < 0) return ReportReadError(kStrBmpDamaged);
+      if ((bytes & 1) && ByteReaderNext() < 0) return Failed(kStrBmpDamaged);
     }
   }
-  return 0;
+  return Done();
 }
 
-int ReadBmpRows(RowLanding* landing, int bitCount, bool topDown, const BmpField* fields, bool alpha) {
+Status ReadBmpRows(RowLanding* landing, int bitCount, bool topDown, const BmpField* fields, bool alpha) {
   int32_t width = landing->width, height = landing->height;
   int32_t stride = static_cast<int32_t>((static_cast<int64_t>(width) * bitCount + 31) / 32 * 4);
   Buffer raw;
-  if (!raw.Alloc(static_cast<size_t>(stride))) return ReportReadError(kStrMemory);
+  if (!raw.Alloc(static_cast<size_t>(stride))) return Failed(kStrInsufficientMemory);
   uint8_t* out = landing->row;
   for (int32_t r = 0; r < height; ++r) {
-    if (!ReadExact(raw.p, stride)) return ReportReadError(kStrBmpDamaged);
+    if (!ReadExact(raw.p, stride)) return Failed(kStrBmpDamaged);
     int32_t y = topDown ? r : height - 1 - r;
-    int status;
+    Status status;
     if (bitCount <= 8) {
       for (int32_t x = 0; x < width; ++x) {
         int32_t bit = x * bitCount;
@@ -602,23 +594,23 @@ int ReadBmpRows(RowLanding* landing, int bitCount, bool topDown, const BmpField*
       }
       status = LandSampleRow(landing, y, out);
     }
-    if (status) return status;
+    if (!status.ok()) return status;
   }
-  return 0;
+  return Done();
 }
 
 }  // namespace
 
-int ReadBmp() {
+Status ReadBmp() {
   uint8_t h[14 + 124 + 16] = {};
   if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0 || !ReadExact(h, 18) || h[0] != 'B' || h[1] != 'M')
-    return ReportReadError(kStrBmpDamaged);
+    return Failed(kStrBmpDamaged);
   uint32_t dataAt = Little32(h + 10), headerSize = Little32(h + 14);
   bool core = headerSize == 12;
   if (!core && headerSize != 40 && headerSize != 52 && headerSize != 56 && headerSize != 64 && headerSize != 108 &&
       headerSize != 124)
-    return ReportReadError(kStrBmpUnsupported);
-  if (!ReadExact(h + 18, static_cast<int32_t>(headerSize) - 4)) return ReportReadError(kStrBmpDamaged);
+    return Failed(kStrBmpUnsupported);
+  if (!ReadExact(h + 18, static_cast<int32_t>(headerSize) - 4)) return Failed(kStrBmpDamaged);
   const uint8_t* d = h + 14;
   int64_t width, height;
   uint32_t bitCount, compression = kBmpRgb, colorsUsed = 0, xPpm = 0, yPpm = 0;
@@ -641,21 +633,21 @@ int ReadBmp() {
   uint32_t masks[4] = {0, 0, 0, 0};
   int32_t maskBytes = 0;
   bool fieldsCoded = compression == kBmpBitFields || compression == kBmpAlphaBitFields;
-  if (headerSize == 64 && compression > kBmpRle4) return ReportReadError(kStrBmpUnsupported);
+  if (headerSize == 64 && compression > kBmpRle4) return Failed(kStrBmpUnsupported);
   if (headerSize >= 52 && headerSize != 64) {
     for (int i = 0; i < (headerSize >= 56 ? 4 : 3); ++i) masks[i] = Little32(d + 40 + 4 * i);
   } else if (headerSize == 40 && fieldsCoded) {
     maskBytes = compression == kBmpAlphaBitFields ? 16 : 12;
-    if (!ReadExact(h + 14 + 40, maskBytes)) return ReportReadError(kStrBmpDamaged);
+    if (!ReadExact(h + 14 + 40, maskBytes)) return Failed(kStrBmpDamaged);
     for (int i = 0; i < maskBytes / 4; ++i) masks[i] = Little32(d + 40 + 4 * i);
   }
   bool topDown = height < 0;
   if (topDown) height = -height;
-  if (width <= 0 || height <= 0) return ReportReadError(kStrBmpDamaged);
+  if (width <= 0 || height <= 0) return Failed(kStrBmpDamaged);
   bool depthOk = bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 || bitCount == 24 || bitCount == 32;
   bool codingOk = compression == kBmpRgb || (compression == kBmpRle8 && bitCount == 8) ||
                   (compression == kBmpRle4 && bitCount == 4) || (fieldsCoded && (bitCount == 16 || bitCount == 32));
-  if (!depthOk || !codingOk) return ReportReadError(kStrBmpUnsupported);
+  if (!depthOk || !codingOk) return Failed(kStrBmpUnsupported);
 
   RowLanding landing{};
   landing.width = static_cast<int32_t>(width > 0x7FFFFFFF ? 0x7FFFFFFF : width);
@@ -664,10 +656,10 @@ int ReadBmp() {
   if (bitCount <= 8) {
     // The color table follows the headers; indexes past its end are black.
     uint32_t count = colorsUsed ? colorsUsed : 1u << bitCount;
-    if (count > 256) return ReportReadError(kStrBmpDamaged);
+    if (count > 256) return Failed(kStrBmpDamaged);
     int entry = core ? 3 : 4;
     uint8_t table[256 * 4];
-    if (!ReadExact(table, static_cast<int32_t>(count) * entry)) return ReportReadError(kStrBmpDamaged);
+    if (!ReadExact(table, static_cast<int32_t>(count) * entry)) return Failed(kStrBmpDamaged);
     for (uint32_t i = 0; i < count; ++i) {
       landing.colors[i][0] = table[entry * i + 2];
       landing.colors[i][1] = table[entry * i + 1];
@@ -679,7 +671,7 @@ int ReadBmp() {
   bool alpha = false;
   if (fieldsCoded) {
     for (int c = 0; c < 4; ++c) fields[c].Set(masks[c]);
-    if (!masks[0] && !masks[1] && !masks[2]) return ReportReadError(kStrBmpDamaged);
+    if (!masks[0] && !masks[1] && !masks[2]) return Failed(kStrBmpDamaged);
     alpha = masks[3] != 0;
   } else if (bitCount == 16) {
     fields[0].Set(0x7C00);
@@ -692,14 +684,14 @@ int ReadBmp() {
   }
   landing.dpiX = DpiFromPixelsPerMetre(xPpm);
   landing.dpiY = DpiFromPixelsPerMetre(yPpm);
-  int status = LandingBegin(&landing);
-  if (!status && (dataAt > 0x7FFFFFFFu || FileSeek(gImage->fileHandle, static_cast<int32_t>(dataAt), kSeekSet) !=
+  Status status = LandingBegin(&landing);
+  if (status.ok() && (dataAt > 0x7FFFFFFFu || FileSeek(gImage->fileHandle, static_cast<int32_t>(dataAt), kSeekSet) !=
                                                static_cast<int32_t>(dataAt)))
-    status = ReportReadError(kStrBmpDamaged);
-  if (!status && (compression == kBmpRle8 || compression == kBmpRle4)) {
+    status = Failed(kStrBmpDamaged);
+  if (status.ok() && (compression == kBmpRle8 || compression == kBmpRle4)) {
     ByteReaderStart();
     status = ReadBmpRle(&landing, compression == kBmpRle4, topDown);
-  } else if (!status) {
+  } else if (status.ok()) {
     status = ReadBmpRows(&landing, static_cast<int>(bitCount), topDown, fields, alpha);
   }
   LandingEnd(&landing);

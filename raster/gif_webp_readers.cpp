@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr int kStrMemory = 11;
-
 int GifInput(GifFileType*, GifByteType* bytes, int count) {
   int32_t n = FileRead(gImage->fileHandle, bytes, count);
   return n > 0 ? n : 0;
@@ -43,36 +41,36 @@ bool FindFirstImage(GifFileType* gif, int* transparent) {
 }
 
 // The rows of the first image, in the order the file holds them.
-int ReadGifRows(GifFileType* gif, RowLanding* l) {
+Status ReadGifRows(GifFileType* gif, RowLanding* l) {
   // Interlaced rows come in four passes: every 8th from 0, every 8th from 4,
   // every 4th from 2, every 2nd from 1.
   static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
   bool interlaced = gif->Image.Interlace;
   for (int pass = 0; pass < (interlaced ? 4 : 1); ++pass)
     for (int32_t y = interlaced ? kStart[pass] : 0; y < l->height; y += interlaced ? kStep[pass] : 1) {
-      if (DGifGetLine(gif, l->row, l->width) == GIF_ERROR) return ReportReadError(kStrGifDamaged);
-      if (LandIndexedRow(l, y, l->row)) return 1;
+      if (DGifGetLine(gif, l->row, l->width) == GIF_ERROR) return Failed(kStrGifDamaged);
+      if (Status s = LandIndexedRow(l, y, l->row); !s.ok()) return s;
     }
-  return 0;
+  return Done();
 }
 
 }  // namespace
 
-int ReadGif() {
-  if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0) return ReportReadError(kStrGifDamaged);
+Status ReadGif() {
+  if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0) return Failed(kStrGifDamaged);
   int error = 0;
   GifFileType* gif = DGifOpen(nullptr, GifInput, &error);
-  if (!gif) return ReportReadError(error == D_GIF_ERR_NOT_ENOUGH_MEM ? kStrMemory : kStrGifDamaged);
+  if (!gif) return Failed(error == D_GIF_ERR_NOT_ENOUGH_MEM ? kStrInsufficientMemory : kStrGifDamaged);
   int transparent = NO_TRANSPARENT_COLOR;
   RowLanding landing{};
-  int status;
+  Status status;
   if (!FindFirstImage(gif, &transparent)) {
-    status = ReportReadError(gif->Error == D_GIF_ERR_NOT_ENOUGH_MEM ? kStrMemory : kStrGifDamaged);
+    status = Failed(gif->Error == D_GIF_ERR_NOT_ENOUGH_MEM ? kStrInsufficientMemory : kStrGifDamaged);
   } else {
     const GifImageDesc& image = gif->Image;
     const ColorMapObject* map = image.ColorMap ? image.ColorMap : gif->SColorMap;
     if (!map || image.Width <= 0 || image.Height <= 0) {
-      status = ReportReadError(kStrGifDamaged);
+      status = Failed(kStrGifDamaged);
     } else {
       int count = map->ColorCount < 256 ? map->ColorCount : 256;
       for (int i = 0; i < count; ++i) {
@@ -86,7 +84,7 @@ int ReadGif() {
       landing.width = image.Width;
       landing.height = image.Height;
       status = LandingBegin(&landing);
-      if (!status) status = ReadGifRows(gif, &landing);
+      if (status.ok()) status = ReadGifRows(gif, &landing);
     }
   }
   DGifCloseFile(gif, &error);
@@ -94,20 +92,20 @@ int ReadGif() {
   return status;
 }
 
-int ReadWebp() {
+Status ReadWebp() {
   int32_t length = FileLength(gImage->fileHandle);
-  if (length <= 0 || FileSeek(gImage->fileHandle, 0, kSeekSet) != 0) return ReportReadError(kStrWebpDamaged);
+  if (length <= 0 || FileSeek(gImage->fileHandle, 0, kSeekSet) != 0) return Failed(kStrWebpDamaged);
   uint8_t* data = static_cast<uint8_t*>(MemAllocPtr(static_cast<size_t>(length)));
-  if (!data) return ReportReadError(kStrMemory);
+  if (!data) return Failed(kStrInsufficientMemory);
   RowLanding landing{};
   uint8_t* pixels = nullptr;
   WebPBitstreamFeatures features;
-  int status = 0;
+  Status status;
   if (FileRead(gImage->fileHandle, data, length) != length ||
       WebPGetFeatures(data, static_cast<size_t>(length), &features) != VP8_STATUS_OK) {
-    status = ReportReadError(kStrWebpDamaged);
+    status = Failed(kStrWebpDamaged);
   } else if (features.has_animation) {
-    status = ReportReadError(kStrWebpUnsupported);
+    status = Failed(kStrWebpUnsupported);
   } else {
     landing.width = features.width;
     landing.height = features.height;
@@ -116,19 +114,19 @@ int ReadWebp() {
   }
   int channels = features.has_alpha ? 4 : 3;
   size_t stride = static_cast<size_t>(landing.width) * channels;
-  if (!status) {
+  if (status.ok()) {
     pixels = static_cast<uint8_t*>(MemAllocPtr(stride * landing.height));
-    if (!pixels) status = ReportReadError(kStrMemory);
+    if (!pixels) status = Failed(kStrInsufficientMemory);
   }
-  if (!status) {
+  if (status.ok()) {
     size_t size = stride * landing.height;
     uint8_t* decoded =
         channels == 4
             ? WebPDecodeRGBAInto(data, static_cast<size_t>(length), pixels, size, static_cast<int>(stride))
             : WebPDecodeRGBInto(data, static_cast<size_t>(length), pixels, size, static_cast<int>(stride));
-    if (!decoded) status = ReportReadError(kStrWebpDamaged);
+    if (!decoded) status = Failed(kStrWebpDamaged);
   }
-  for (int32_t y = 0; !status && y < landing.height; ++y) {
+  for (int32_t y = 0; status.ok() && y < landing.height; ++y) {
     const uint8_t* p = pixels + stride * y;
     uint8_t* out = landing.row;
     for (int32_t x = 0; x < landing.width; ++x)

@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr int kStrMemory = 11;
 constexpr int kInputBytes = 4096;
 
 struct JpegErrors {
@@ -71,13 +70,13 @@ bool Unsupported(int code) {
          code == JERR_ARITH_NOTIMPL || code == JERR_BAD_J_COLORSPACE;
 }
 
-int DecodeJpeg() {
+Status DecodeJpeg() {
   jpeg_decompress_struct* c = &S.cinfo;
   if (setjmp(S.errors.jump)) {
     int code = S.errors.mgr.msg_code;
-    return ReportReadError(code == JERR_OUT_OF_MEMORY ? kStrMemory
-                           : Unsupported(code)        ? kStrJpegUnsupported
-                                                      : kStrJpegDamaged);
+    return Failed(code == JERR_OUT_OF_MEMORY ? kStrInsufficientMemory
+                  : Unsupported(code)        ? kStrJpegUnsupported
+                                             : kStrJpegDamaged);
   }
   jpeg_create_decompress(c);
   S.source.init_source = SourceInit;
@@ -107,10 +106,10 @@ int DecodeJpeg() {
       inverted = c->saw_Adobe_marker;
       break;
     default:
-      return ReportReadError(kStrJpegUnsupported);
+      return Failed(kStrJpegUnsupported);
   }
   jpeg_start_decompress(c);
-  if (c->output_components != l->samples) return ReportReadError(kStrJpegUnsupported);
+  if (c->output_components != l->samples) return Failed(kStrJpegUnsupported);
   l->width = static_cast<int32_t>(c->output_width);
   l->height = static_cast<int32_t>(c->output_height);
   if (c->saw_JFIF_marker && (c->density_unit == 1 || c->density_unit == 2)) {
@@ -118,31 +117,31 @@ int DecodeJpeg() {
     l->dpiX = c->X_density * perInch;
     l->dpiY = c->Y_density * perInch;
   }
-  if (LandingBegin(l)) return 1;
+  if (Status s = LandingBegin(l); !s.ok()) return s;
   while (c->output_scanline < c->output_height) {
     int32_t y = static_cast<int32_t>(c->output_scanline);
     JSAMPROW row = l->row;
-    if (jpeg_read_scanlines(c, &row, 1) != 1) return ReportReadError(kStrJpegDamaged);
+    if (jpeg_read_scanlines(c, &row, 1) != 1) return Failed(kStrJpegDamaged);
     if (inverted)
       for (int32_t i = 0; i < l->width * 4; ++i) row[i] = static_cast<uint8_t>(255 - row[i]);
-    if (LandSampleRow(l, y, row)) return 1;
+    if (Status s = LandSampleRow(l, y, row); !s.ok()) return s;
   }
   // What follows the last row is not needed: the decoder is simply
   // destroyed.
-  return 0;
+  return Done();
 }
 
 }  // namespace
 
-int ReadJpeg() {
+Status ReadJpeg() {
   memset(&S, 0, sizeof S);
-  if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0) return ReportReadError(kStrJpegDamaged);
+  if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0) return Failed(kStrJpegDamaged);
   S.input = static_cast<uint8_t*>(MemAllocPtr(kInputBytes));
-  if (!S.input) return ReportReadError(kStrMemory);
+  if (!S.input) return Failed(kStrInsufficientMemory);
   S.cinfo.err = jpeg_std_error(&S.errors.mgr);
   S.errors.mgr.error_exit = JpegErrorExit;
   S.errors.mgr.output_message = JpegOutputMessage;
-  int status = DecodeJpeg();
+  Status status = DecodeJpeg();
   jpeg_destroy_decompress(&S.cinfo);  // also after a failed or no creation
   MemFreePtr(S.input);
   LandingEnd(&S.landing);

@@ -12,6 +12,7 @@
 #include "core/records.h"
 #include "core/services.h"
 #include "platform/platform.h"
+#include "platform/string_ids.h"
 #include "raster/pixel_writers.h"
 #include "raster/readers.h"
 #include "raster/sample_store.h"
@@ -40,17 +41,10 @@ const OpenImageFilter kOpenImageFilters[kOpenImageFilterCount] = {
 };
 int (*gOpenImageDialog)(OpenImageRequest* request) = nullptr;
 
-int (*gMetafileReader)(void* source) = nullptr;
-int (*gAcquireReader)(void* source) = nullptr;
+Status (*gMetafileReader)(void* source) = nullptr;
+Status (*gAcquireReader)(void* source) = nullptr;
 
 namespace {
-
-constexpr int kStrReadingImageData = 142;
-constexpr int kStrDownsample = 403;
-constexpr int kStrInsufficientMemory = 11;
-constexpr int kStrUnknownFormat = 34;
-constexpr int kStrNotOneBit = 35;
-constexpr int kStrCompressedRaster = 36;
 
 // The largest row the image record can describe: rowBits is a 16-bit value.
 constexpr int32_t kMaxRowBits = 32736;
@@ -69,10 +63,10 @@ int16_t LittleEndian16(const uint8_t* p) { return static_cast<int16_t>(p[0] | (p
 
 // Reads `height` rows of `fileRowLength` bytes from dataOffset straight into
 // the working bitmap (1 = black, nothing inverted).
-int ReadRawRows(int32_t fileRowLength) {
-  if (gImage->height <= 0 || fileRowLength <= 0 || gImage->width <= 0) return ReportReadError(kStrUnknownFormat);
+Status ReadRawRows(int32_t fileRowLength) {
+  if (gImage->height <= 0 || fileRowLength <= 0 || gImage->width <= 0) return Failed(kStrUnknownFormat);
   int32_t rowBytes = (fileRowLength + 3) & ~3;
-  if (rowBytes * 8 > kMaxRowBits) return ReportReadError(kStrInsufficientMemory);
+  if (rowBytes * 8 > kMaxRowBits) return Failed(kStrInsufficientMemory);
   gImage->rowBytes = static_cast<int16_t>(rowBytes);
   gImage->rowBits = static_cast<int16_t>(rowBytes * 8);
   gImage->rowWords = static_cast<int16_t>(rowBytes / 2);
@@ -82,43 +76,43 @@ int ReadRawRows(int32_t fileRowLength) {
   padBits = static_cast<int16_t>(gImage->rowBits - gImage->width);
   workBitsBytes = rowBytes * gImage->height;
   fileRowsAreBitmap = fileRowLength == rowBytes;
-  if (FileSeek(gImage->fileHandle, dataOffset, kSeekSet) != dataOffset) return ReportReadError(kStrUnknownFormat);
-  if (AllocImageBits()) return 1;
+  if (FileSeek(gImage->fileHandle, dataOffset, kSeekSet) != dataOffset) return Failed(kStrUnknownFormat);
+  if (Status s = AllocImageBits(); !s.ok()) return s;
   for (int32_t y = 0; y < gImage->height; ++y) {
     uint8_t* row = gWorkBits + static_cast<size_t>(y) * rowBytes;
     // A file that ends early is refused rather than shown half blank.
-    if (FileRead(gImage->fileHandle, row, fileRowLength) != fileRowLength) return ReportReadError(kStrUnknownFormat);
+    if (FileRead(gImage->fileHandle, row, fileRowLength) != fileRowLength) return Failed(kStrUnknownFormat);
     ShowReadProgress(y + 1, gImage->height);
-    if (PollUserAbort()) return 1;
+    if (PollUserAbort()) return StopStatus();
   }
-  return 0;
+  return Done();
 }
 
-int ReadSunRaster() {
+Status ReadSunRaster() {
   gImage->sourceType = kSourceSun;
   const uint8_t* h = headerBuffer;
   uint32_t width = BigEndian32(h + 4), height = BigEndian32(h + 8), depth = BigEndian32(h + 12);
   uint32_t type = BigEndian32(h + 20), mapType = BigEndian32(h + 24), mapLength = BigEndian32(h + 28);
-  if (depth != 1) return ReportReadError(kStrNotOneBit);
-  if (type != 0 && type != 1) return ReportReadError(kStrCompressedRaster);
+  if (depth != 1) return Failed(kStrNotOneBit);
+  if (type != 0 && type != 1) return Failed(kStrCompressedRaster);
   if (width > static_cast<uint32_t>(kMaxRowBits) || height > 32767) {
-    return ReportReadError(width == 0 || height == 0 ? kStrUnknownFormat : kStrInsufficientMemory);
+    return Failed(width == 0 || height == 0 ? kStrUnknownFormat : kStrInsufficientMemory);
   }
   gImage->width = static_cast<int16_t>(width);
   gImage->height = static_cast<int16_t>(height);
   int32_t fileRowLength = static_cast<int32_t>((width + 15) / 16 * 2);
-  if (mapType != 0 && mapLength > 0x7FFFFFFFu - 32) return ReportReadError(kStrUnknownFormat);
+  if (mapType != 0 && mapLength > 0x7FFFFFFFu - 32) return Failed(kStrUnknownFormat);
   dataOffset = 32 + static_cast<int32_t>(mapType != 0 ? mapLength : 0);
   return ReadRawRows(fileRowLength);
 }
 
-int ReadRawBitmap() {
+Status ReadRawBitmap() {
   const uint8_t* h = headerBuffer;
   int32_t fileRowLength = LittleEndian16(h + 4);
   int32_t top = LittleEndian16(h + 6), left = LittleEndian16(h + 8);
   int32_t bottom = LittleEndian16(h + 10), right = LittleEndian16(h + 12);
   int32_t width = right - left, height = bottom - top;
-  if (width > 32767 || height > 32767) return ReportReadError(kStrInsufficientMemory);
+  if (width > 32767 || height > 32767) return Failed(kStrInsufficientMemory);
   gImage->width = static_cast<int16_t>(width > 0 ? width : 0);
   gImage->height = static_cast<int16_t>(height > 0 ? height : 0);
   dataOffset = 14;
@@ -146,30 +140,30 @@ bool PixelWriterRow(int16_t y, uint8_t* row) {
   return true;
 }
 
-int ReadByKind(void* source) {
+Status ReadByKind(void* source) {
   switch (gImage->sourceType) {
     case kSourceAcquire:
-      return gAcquireReader ? gAcquireReader(source) : 1;
+      return gAcquireReader ? gAcquireReader(source) : Failed();
     case kSourceMacPaint:
       return ReadMacPaint();
     case kSourcePcx:
       return ReadPcx();
     case kSourceMetafile:
-      return gMetafileReader ? gMetafileReader(source) : 1;
+      return gMetafileReader ? gMetafileReader(source) : Failed();
     case kSourceRanvelle2:
     case kSourceRanvelle3:
       return ReadRanvelle();
     default:
       break;
   }
-  if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0) return 1;
+  if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0) return Failed();
   memset(headerBuffer, 0, sizeof headerBuffer);
   int32_t got = FileRead(gImage->fileHandle, headerBuffer, kHeaderBufferSize);
   const uint8_t* h = headerBuffer;
   // A Netpbm image ("P1" to "P6" and white space) may be shorter than the
   // header; every other kind is refused silently when it is.
   if (got >= 3 && h[0] == 'P' && h[1] >= '1' && h[1] <= '6' && (isspace(h[2]) || h[2] == '#')) return ReadNetpbm();
-  if (got != kHeaderBufferSize) return 1;
+  if (got != kHeaderBufferSize) return Failed();
   if ((h[0] == 'I' && h[1] == 'I') || (h[0] == 'M' && h[1] == 'M') ||
       (h[0] == 0xC5 && h[1] == 0xD0 && h[2] == 0xD3 && h[3] == 0xC6)) {
     return ReadTiff();
@@ -183,13 +177,13 @@ int ReadByKind(void* source) {
   // one a BMP can have.
   uint32_t bmpHeader = h[14] | h[15] << 8 | h[16] << 16 | static_cast<uint32_t>(h[17]) << 24;
   if (h[0] == 'B' && h[1] == 'M' && bmpHeader >= 12 && bmpHeader <= 124) return ReadBmp();
-  if (gImage->sourceType != kSourceSun) return ReportReadError(kStrUnknownFormat);
+  if (gImage->sourceType != kSourceSun) return Failed(kStrUnknownFormat);
   return ReadRawBitmap();
 }
 
 }  // namespace
 
-int PickImageFile() {
+Status PickImageFile() {
   OpenImageRequest request{};
   request.initialFolder = gLastOpenFolder;
   request.downsampleLabel = LoadString(kStrDownsample);
@@ -198,7 +192,7 @@ int PickImageFile() {
   request.path[sizeof request.path - 1] = 0;
   if (!ok || !request.path[0]) {
     gDocument->Clear(Flag::downsample2to1);
-    return 0;
+    return Cancelled();
   }
   gDocument->Put(Flag::downsample2to1, request.downsample);
   const char* slash = strrchr(request.path, kPathSeparator);
@@ -215,12 +209,7 @@ int PickImageFile() {
   *gPrefsEdit = *gPrefs;
   for (int i = 0; i < 256; ++i) levelsTable[i] = static_cast<uint8_t>(i);
   gDocument->Clear(Flag::levelsPending);
-  return 1;
-}
-
-int ReportReadError(int id) {
-  if (!gDocument->Test(Flag::batchRunning)) ShowWarning(id);
-  return 1;
+  return Done();
 }
 
 void ClearPadBits() {
@@ -246,16 +235,16 @@ bool SetRowGeometry() {
   return true;
 }
 
-int MakeSampleStoreInMemory() {
+Status MakeSampleStoreInMemory() {
   int32_t sourceBytes = static_cast<int32_t>(gImage->width) * gImage->samplesPerPixel;
   gImage->sourceRowBytes = static_cast<int16_t>(sourceBytes > 32767 ? 32767 : sourceBytes);
-  if (MakeSampleStore()) return 1;
+  if (Status s = MakeSampleStore(); !s.ok()) return s;
   if (!SampleStoreInMemory()) {
     FreeSampleStore();
-    return gUserAbort ? 1 : ReportReadError(kStrInsufficientMemory);
+    return gUserAbort ? StopStatus() : Failed(kStrInsufficientMemory);
   }
   gImage->zoomX = gImage->zoomY = 65536;
-  return 0;
+  return Done();
 }
 
 double DpiFromPixelsPerMetre(uint32_t pixelsPerMetre) {
@@ -265,7 +254,7 @@ double DpiFromPixelsPerMetre(uint32_t pixelsPerMetre) {
   return static_cast<uint32_t>(whole / 0.0254 + 0.5) == pixelsPerMetre ? whole : dpi;
 }
 
-int LandingBegin(RowLanding* landing) {
+Status LandingBegin(RowLanding* landing) {
   landing->row = nullptr;
   landing->rowsLanded = 0;
   if (landing->colorCount > 0) {
@@ -277,10 +266,10 @@ int LandingBegin(RowLanding* landing) {
     }
     landing->samples = blackWhite ? 0 : gray ? 1 : 3;
   }
-  if (landing->width > kMaxRowBits || landing->height > 32767) return ReportReadError(kStrInsufficientMemory);
+  if (landing->width > kMaxRowBits || landing->height > 32767) return Failed(kStrInsufficientMemory);
   gImage->width = static_cast<int16_t>(landing->width);
   gImage->height = static_cast<int16_t>(landing->height);
-  if (!SetRowGeometry()) return ReportReadError(kStrInsufficientMemory);
+  if (!SetRowGeometry()) return Failed(kStrInsufficientMemory);
   // Before the store is made: with 2:1 downsampling it halves the resolution.
   bool xOk = landing->dpiX >= kMinFileDpi && landing->dpiX <= kMaxFileDpi;
   bool yOk = landing->dpiY >= kMinFileDpi && landing->dpiY <= kMaxFileDpi;
@@ -292,29 +281,30 @@ int LandingBegin(RowLanding* landing) {
   // Photometric as TIFF numbers it: one-bit 1 = black, gray 0 = black, RGB, CMYK.
   gImage->photometric = static_cast<int16_t>(samples == 0 ? 0 : samples == 1 ? 1 : samples == 3 ? 2 : 5);
   landing->row = static_cast<uint8_t*>(MemAllocPtr(static_cast<size_t>(landing->width) * 4));
-  if (!landing->row) return ReportReadError(kStrInsufficientMemory);
-  if (AllocImageBits()) return 1;
-  if (samples && MakeSampleStoreInMemory()) return 1;
-  return 0;
+  if (!landing->row) return Failed(kStrInsufficientMemory);
+  if (Status s = AllocImageBits(); !s.ok()) return s;
+  if (samples) return MakeSampleStoreInMemory();
+  return Done();
 }
 
 namespace {
 
-int RowLanded(RowLanding* landing) {
+Status RowLanded(RowLanding* landing) {
   ShowReadProgress(++landing->rowsLanded, landing->height);
-  return PollUserAbort();
+  PollUserAbort();
+  return StopStatus();
 }
 
 uint8_t* BitmapRow(int32_t y) { return gWorkBits + static_cast<size_t>(y) * gImage->rowBytes; }
 
 }  // namespace
 
-int LandSampleRow(RowLanding* landing, int32_t y, const uint8_t* samples) {
+Status LandSampleRow(RowLanding* landing, int32_t y, const uint8_t* samples) {
   PutSampleRow(y, samples, 0, landing->width, landing->samples, 0);
   return RowLanded(landing);
 }
 
-int LandIndexedRow(RowLanding* landing, int32_t y, const uint8_t* indexes) {
+Status LandIndexedRow(RowLanding* landing, int32_t y, const uint8_t* indexes) {
   int32_t w = landing->width;
   if (landing->samples == 0) {
     uint8_t* bits = BitmapRow(y);
@@ -339,7 +329,7 @@ int LandIndexedRow(RowLanding* landing, int32_t y, const uint8_t* indexes) {
   return LandSampleRow(landing, y, out);
 }
 
-int LandBitsRow(RowLanding* landing, int32_t y, const uint8_t* bits) {
+Status LandBitsRow(RowLanding* landing, int32_t y, const uint8_t* bits) {
   memcpy(BitmapRow(y), bits, static_cast<size_t>((landing->width + 7) / 8));
   return RowLanded(landing);  // the bits right of the image are cleared after the read
 }
@@ -349,9 +339,9 @@ void LandingEnd(RowLanding* landing) {
   landing->row = nullptr;
 }
 
-int AllocImageBits() {
-  if (!AllocWorkBits()) return ReportReadError(kStrInsufficientMemory);
-  return 0;
+Status AllocImageBits() {
+  if (!AllocWorkBits()) return Failed(kStrInsufficientMemory);
+  return Done();
 }
 
 void ShowReadProgress(int32_t done, int32_t total) {
@@ -381,9 +371,9 @@ int ByteReaderNext() {
   return gByteBuffer[gBytePos++];
 }
 
-int OpenImage(void* source) {
+Status OpenImage(void* source) {
   FreeImageStores();
-  if (gUserAbort) return 0;
+  if (gUserAbort) return StopStatus();
 
   gImage->resolutionX = gImage->resolutionY = 300.0;
   gArtScale = 1.0;
@@ -406,9 +396,10 @@ int OpenImage(void* source) {
   fileRowsAreBitmap = 0;
   workBitsBytes = 0;
 
-  int failed = ReadByKind(source);
+  Status read = ReadByKind(source);
   EndReadProgress();
-  if (failed || !gWorkBits) return 0;
+  if (!read.ok()) return read;
+  if (!gWorkBits) return Failed();
   // A resolution given by the user stands for the file's own; a store
   // halved 2:1 halves it as it halves the file's.
   if (gDocument->givenResolution > 0) {
@@ -428,14 +419,15 @@ int OpenImage(void* source) {
     }
     ClearPadBits();
     AllocBackupBits();  // without room the backup step spools to "memtemp"
-    return SaveImageBackup().ok() ? 1 : 0;
+    Status backup = SaveImageBackup();
+    return backup.ok() ? read : backup;
   }
   if (gImage->photometric == 0 && gImage->samplesPerPixel == 1 && SampleStoreInMemory()) {
     InvertGraySamples();
     gImage->photometric = 1;
   }
   gPixelRowSource = PixelWriterRow;  // Save Pixel Image writes the samples
-  return 1;
+  return read;
 }
 
 void FreeImageStores() {

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "core/status.h"
+
 #include "platform/platform.h"
 
 // Where the pixel data of a Sun raster or raw bitmap file starts.
@@ -27,13 +29,14 @@ extern uint8_t headerBuffer[kHeaderBufferSize];
 // ".rvd" 5, ".pcx" 2, ".pnt" 1, ".sun" 0, else -1).
 int SourceTypeFromName(const char* name);
 
-// Returns nonzero when an image was read.
-int OpenImage(void* source);
+// Reads the image of gImage->fileHandle (or of `source`, a pasted or acquired
+// image). Done when an image was read (its notice, if the reader had one);
+// otherwise the reader's failure, or the status of a stop. The messages are
+// the shell's to show (none during a batch).
+Status OpenImage(void* source);
 // Frees what an image holds: the working bitmap, the backup plane and the
 // sample store.
 void FreeImageStores();
-// Shows message `id` unless a batch is running; returns nonzero (failure).
-int ReportReadError(int id);
 // Clears, in every row of the working bitmap, the bits from `width` up to
 // `rowBits`, so that pixels right of the image read as white.
 void ClearPadBits();
@@ -58,14 +61,14 @@ extern int (*gOpenImageDialog)(OpenImageRequest* request);
 // Runs the Open dialog. On OK sets downsample2to1, remembers the folder,
 // puts the name into path and docName, sets sourceType from the extension
 // and prepares a new file (art untitled, preferences working copy, levels
-// reset); returns nonzero. On Cancel clears downsample2to1 and returns 0.
-int PickImageFile();
+// reset): Done. On Cancel clears downsample2to1: Cancelled.
+Status PickImageFile();
 
 // Readers of the source kinds that come from other modules (a pasted
-// metafile, an acquire plug-in). Each returns 0 on success; while a hook is
-// not installed that kind fails to open.
-extern int (*gMetafileReader)(void* source);
-extern int (*gAcquireReader)(void* source);
+// metafile, an acquire plug-in), with the results of every reader; while a
+// hook is not installed that kind fails to open.
+extern Status (*gMetafileReader)(void* source);
+extern Status (*gAcquireReader)(void* source);
 
 // ---------------------------------------------------------------------------
 // Services for the readers.
@@ -74,9 +77,9 @@ extern int (*gAcquireReader)(void* source);
 // workBitsBytes from gImage->width and height. False when the geometry does
 // not fit the image record (the caller reports it).
 bool SetRowGeometry();
-// Allocates the working bitmap for the current geometry; reports message 11
-// and returns nonzero on failure.
-int AllocImageBits();
+// Allocates the working bitmap for the current geometry; Failed (message 11)
+// when memory is short.
+Status AllocImageBits();
 // Shows "Reading Image Data" with `percent`; and the closing call.
 void ShowReadProgress(int32_t done, int32_t total);
 void EndReadProgress();
@@ -88,8 +91,8 @@ int ByteReaderNext();
 
 // Makes the sample store for the image record's geometry (sourceRowBytes is
 // set to width x samplesPerPixel) and requires it in memory: only TIFF rows
-// can be read again from their file. Message 11 and nonzero otherwise.
-int MakeSampleStoreInMemory();
+// can be read again from their file. Failed (message 11) otherwise.
+Status MakeSampleStoreInMemory();
 
 // Resolution of a file that gives it in pixels per metre. A value that is the
 // metric rounding of a whole number of dots per inch (2835 for 72) gives that
@@ -137,15 +140,15 @@ struct RowLanding {
 // as RGB. Sets the image record (bitsPerSample, samplesPerPixel,
 // photometric, geometry, resolution), allocates the working bitmap and, for
 // gray and color, the sample store in memory, and the landing's row.
-// Reports its failures (11 for memory or an image larger than the record
-// can hold); 0 on success.
-int LandingBegin(RowLanding* landing);
+// Fails with message 11 for memory or an image larger than the record can
+// hold.
+Status LandingBegin(RowLanding* landing);
 // Row y as 8-bit samples of the landing's kind (gray, RGB or CMYK).
-int LandSampleRow(RowLanding* landing, int32_t y, const uint8_t* samples);
+Status LandSampleRow(RowLanding* landing, int32_t y, const uint8_t* samples);
 // Row y as one index byte per pixel, through the color table.
-int LandIndexedRow(RowLanding* landing, int32_t y, const uint8_t* indexes);
+Status LandIndexedRow(RowLanding* landing, int32_t y, const uint8_t* indexes);
 // Row y of a one-bit image as packed bits, most significant first, 1 black.
-int LandBitsRow(RowLanding* landing, int32_t y, const uint8_t* bits);
-// (Each Land*Row reports progress and polls for cancel; nonzero when the
-// user stopped.)
+Status LandBitsRow(RowLanding* landing, int32_t y, const uint8_t* bits);
+// (Each Land*Row reports progress and polls for cancel: the status of a
+// stop when the user stopped.)
 void LandingEnd(RowLanding* landing);

@@ -7,6 +7,7 @@
 #include "core/records.h"
 #include "core/services.h"
 #include "platform/platform.h"
+#include "platform/string_ids.h"
 
 bool (*gPixelRowSource)(int16_t y, uint8_t* row) = nullptr;
 int32_t gTiffStart = 0;
@@ -27,12 +28,11 @@ void PutBytes(const void* bytes, int32_t count) {
 }
 
 // Creates the pixel image file as a replacement of any file of that name;
-// message 12 and a stop when that is refused.
-bool CreatePixelFile() {
-  gPixelFile = FileCreateReplacing(gImage->path);
+// a stop with message 12 when that is refused.
+bool CreatePixelFile(const char* path) {
+  gPixelFile = FileCreateReplacing(path);
   if (gPixelFile != kNoFile) return true;
-  ShowWarning(12);
-  gUserAbort = 1;
+  StopWith(kStrDiskFull);
   return false;
 }
 
@@ -42,8 +42,7 @@ void FinishPixelFile() {
   if (gUserAbort) {
     FileDiscard(gPixelFile);
   } else if (FileCommit(gPixelFile) != 0) {
-    ShowWarning(12);
-    gUserAbort = 1;
+    StopWith(kStrDiskFull);
   }
   gPixelFile = kNoFile;
 }
@@ -86,16 +85,20 @@ int32_t PackBits(const uint8_t* row, int32_t count, uint8_t* out) {
   return o;
 }
 
-void WriteTiff(int mode, int16_t previewFile) {
+namespace {
+
+// Writes a TIFF into gPixelFile from its current position: the image at its
+// own resolution, or (`preview`) the preview at 72 pixels per inch at most.
+// `bilevel` writes the working bitmap as a one-bit image.
+void WriteTiff(bool preview, bool bilevel) {
   if (PollUserAbort()) return;
-  bool bilevel = !HaveSamples();
-  int samples = Samples();
+  int samples = bilevel ? 1 : Samples();
   int32_t width = gImage->width, height = gImage->height;
   // The scale factors in 16.16; a preview is 72 pixels per inch at most.
   // The vertical factor is rounded to the nearest 16.16 step so that an
   // exact reduction (300 rows at 72/300) yields all its rows.
   int32_t stepY = 65536, outWidth = width;
-  if (mode == 0) {
+  if (preview) {
     double rx = gImage->resolutionX, ry = gImage->resolutionY;
     if (rx > 72) outWidth = static_cast<int32_t>(ceil(width * 72.0 / rx - 1e-9));
     if (ry > 72) stepY = static_cast<int32_t>(72 / ry * 65536 + 0.5);
@@ -105,22 +108,13 @@ void WriteTiff(int mode, int16_t previewFile) {
   int32_t sourceBytes = bilevel ? 0 : width * samples;
   MemHandle buffer = MemAlloc(static_cast<size_t>(outRowBytes) * (bilevel ? 4 : 1) + sourceBytes);
   if (buffer == kNoMem) {
-    ShowWarning(11);
-    gUserAbort = 1;
+    StopWith(kStrInsufficientMemory);
     return;
   }
   uint8_t* row = static_cast<uint8_t*>(MemLock(buffer));
   uint8_t* packed = row + outRowBytes;
   uint8_t* source = row + outRowBytes;  // gray and color only
 
-  if (mode == 1) {
-    if (!CreatePixelFile()) {
-      MemFree(buffer);
-      return;
-    }
-  } else {
-    gPixelFile = previewFile;
-  }
   int32_t base = FileSeek(gPixelFile, 0, kSeekCur);
   gTiffStart = base;
   uint8_t zero[8] = {};
@@ -193,7 +187,7 @@ void WriteTiff(int mode, int16_t previewFile) {
     }
   }
   PutBig32(0);
-  double resolution = mode == 1 ? gImage->resolutionY : 72;
+  double resolution = preview ? 72 : gImage->resolutionY;
   PutBig32(static_cast<uint32_t>(resolution > 0 ? resolution + 0.5 : 72));
   PutBig32(1);
   gTiffEnd = FileSeek(gPixelFile, 0, kSeekCur);
@@ -204,12 +198,10 @@ void WriteTiff(int mode, int16_t previewFile) {
     PutBig32(static_cast<uint32_t>(dirOffset));
     FileSeek(gPixelFile, gTiffEnd, kSeekSet);
   }
-  if (mode == 1) FinishPixelFile();
-  gPixelFile = kNoFile;
 }
 
+// Writes a Ranvelle document into gPixelFile.
 void WriteRanvelle() {
-  if (!CreatePixelFile()) return;
   bool bilevel = !HaveSamples();
   int samples = Samples();
   int32_t width = gImage->width, height = gImage->height;
@@ -239,10 +231,7 @@ void WriteRanvelle() {
 
   int32_t rowBytes = bilevel ? (width + 7) / 8 : width;
   MemHandle buffer = bilevel ? kNoMem : MemAlloc(static_cast<size_t>(width) * samples + rowBytes);
-  if (!bilevel && buffer == kNoMem) {
-    ShowWarning(11);
-    gUserAbort = 1;
-  }
+  if (!bilevel && buffer == kNoMem) StopWith(kStrInsufficientMemory);
   uint8_t* source = buffer ? static_cast<uint8_t*>(MemLock(buffer)) : nullptr;
   uint8_t* plane = source ? source + static_cast<size_t>(width) * samples : nullptr;
   bool cmyk = samples == 4;
@@ -262,22 +251,27 @@ void WriteRanvelle() {
     }
   }
   MemFree(buffer);
-  FinishPixelFile();
 }
 
-int WritePixelImage() {
+}  // namespace
+
+void WriteTiffPreview(int16_t file, bool bitmapOnly) {
+  gPixelFile = file;
+  WriteTiff(true, bitmapOnly || !HaveSamples());
+  gPixelFile = kNoFile;
+}
+
+Status WritePixelImage(const char* path, int16_t kind) {
   gUserAbort = 0;
-  int16_t kind = gPrefs->pixelWriterKind;
-  if (kind == 3) {
-    gImage->sourceType = kSourceTiff;
-    WriteTiff(1, kNoFile);
-  } else {
-    gImage->sourceType = kind == 0 ? kSourceRanvelle2 : kSourceRanvelle3;
-    WriteRanvelle();
+  gImage->sourceType = kind == 3 ? kSourceTiff : kind == 0 ? kSourceRanvelle2 : kSourceRanvelle3;
+  if (CreatePixelFile(path)) {
+    if (kind == 3) WriteTiff(false, !HaveSamples());
+    else WriteRanvelle();
+    FinishPixelFile();  // after a failure or a stop the old file, if any, is untouched
   }
-  if (gUserAbort) return 0;  // the old file, if any, is untouched
-  gDocument->Clear(Flag::imageUntitled);
-  return 1;
+  Status status = StopStatus();
+  if (status.ok()) gDocument->Clear(Flag::imageUntitled);
+  return status;
 }
 
 // ---------------------------------------------------------------------------

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "core/status.h"
+
 // Where the gray and color rows come from: fills `row` with `width` x
 // `samplesPerPixel` bytes of image row y (CMYK as 255 = full ink). False when
 // the row is not available. While none is installed, gray and color images
@@ -20,16 +22,17 @@ extern int32_t gTiffEnd;
 void PutBig16(uint16_t value);
 void PutBig32(uint32_t value);
 
-// Writes gImage->path in the format of gPrefs->pixelWriterKind (0 or 1
-// Ranvelle, 3 TIFF) as a replacement of any file of that name: after a
-// failure or a stop nothing of the new file is left and the old one is as it
-// was. Returns 1 when the file was written.
-int WritePixelImage();
-// Mode 1: a TIFF file of its own at gImage->path. Mode 0: the preview, at
-// 72 pixels per inch and never enlarged, into `previewFile` (the open art
-// output file) from its current position.
-void WriteTiff(int mode, int16_t previewFile);
-void WriteRanvelle();
+// Writes the open image to `path` as `kind` (0 or 1 Ranvelle, 3 TIFF, the
+// choices of gPrefs->pixelWriterKind) as a replacement of any file of that
+// name: after a failure or a stop nothing of the new file is left and the
+// old one is as it was. The image then counts as a file of that kind.
+// Failed with message 11 or 12, or the status of a stop.
+Status WritePixelImage(const char* path, int16_t kind);
+// The TIFF preview of saved art into `file`, the open art output file, from
+// its current position: at 72 pixels per inch at most and never enlarged.
+// With `bitmapOnly` the working bitmap is written as a one-bit image even
+// for a gray or color image. A failure stops the save (StopWith).
+void WriteTiffPreview(int16_t file, bool bitmapOnly);
 
 // PackBits: compresses `count` bytes into `out` (room for 3 x count bytes)
 // and returns the compressed length.

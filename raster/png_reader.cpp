@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr int kStrMemory = 11;
-
 // The state of one read. libpng leaves an error by a long jump back into
 // DecodePng, so everything that must be freed lives here rather than on the
 // stack.
@@ -53,7 +51,7 @@ void PngReadData(png_structp png, png_bytep data, size_t length) {
 
 // Lands row y of a direct-color image (gray, gray + alpha, RGB, RGBA at 8 or
 // 16 bits, big-endian as the file holds them).
-int LandDirectRow(int32_t y, const uint8_t* raw, int channels, int depth) {
+Status LandDirectRow(int32_t y, const uint8_t* raw, int channels, int depth) {
   RowLanding* l = &S.landing;
   int colors = channels >= 3 ? 3 : 1;
   bool alpha = channels == 2 || channels == 4;
@@ -79,8 +77,8 @@ int LandDirectRow(int32_t y, const uint8_t* raw, int channels, int depth) {
 }
 
 // Decodes the file; 0 on success, nonzero after a reported failure or a stop.
-int DecodePng() {
-  if (setjmp(png_jmpbuf(S.png))) return ReportReadError(S.outOfMemory ? kStrMemory : kStrPngDamaged);
+Status DecodePng() {
+  if (setjmp(png_jmpbuf(S.png))) return Failed(S.outOfMemory ? kStrInsufficientMemory : kStrPngDamaged);
   png_set_read_fn(S.png, nullptr, PngReadData);
   png_read_info(S.png, S.info);
   png_uint_32 width = 0, height = 0;
@@ -133,40 +131,40 @@ int DecodePng() {
     l->dpiX = DpiFromPixelsPerMetre(resX);
     l->dpiY = DpiFromPixelsPerMetre(resY);
   }
-  if (LandingBegin(l)) return 1;
+  if (Status s = LandingBegin(l); !s.ok()) return s;
 
   // An interlaced image is complete only after its last pass.
   if (passes > 1) {
     S.image = static_cast<uint8_t*>(MemAllocPtr(rowBytes * height));
-    if (!S.image) return ReportReadError(kStrMemory);
+    if (!S.image) return Failed(kStrInsufficientMemory);
     for (int pass = 0; pass < passes; ++pass)
       for (png_uint_32 y = 0; y < height; ++y) {
         png_read_row(S.png, S.image + rowBytes * y, nullptr);
-        if (PollUserAbort()) return 1;
+        if (PollUserAbort()) return StopStatus();
       }
   } else {
     S.raw = static_cast<uint8_t*>(MemAllocPtr(rowBytes));
-    if (!S.raw) return ReportReadError(kStrMemory);
+    if (!S.raw) return Failed(kStrInsufficientMemory);
   }
   for (int32_t y = 0; y < l->height; ++y) {
     uint8_t* raw = S.raw;
     if (S.image) raw = S.image + rowBytes * static_cast<size_t>(y);
     else png_read_row(S.png, raw, nullptr);
-    int stopped = indexed ? LandIndexedRow(l, y, raw) : LandDirectRow(y, raw, channels, depth);
-    if (stopped) return 1;
+    Status landed = indexed ? LandIndexedRow(l, y, raw) : LandDirectRow(y, raw, channels, depth);
+    if (!landed.ok()) return landed;
   }
   // What follows the last row (text, time, the end chunk) is not needed.
-  return 0;
+  return Done();
 }
 
 }  // namespace
 
-int ReadPng() {
+Status ReadPng() {
   memset(&S, 0, sizeof S);
-  if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0) return ReportReadError(kStrPngDamaged);
+  if (FileSeek(gImage->fileHandle, 0, kSeekSet) != 0) return Failed(kStrPngDamaged);
   S.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning, nullptr, PngAlloc, PngFree);
   S.info = S.png ? png_create_info_struct(S.png) : nullptr;
-  int status = S.info ? DecodePng() : ReportReadError(kStrMemory);
+  Status status = S.info ? DecodePng() : Failed(kStrInsufficientMemory);
   png_destroy_read_struct(S.png ? &S.png : nullptr, S.info ? &S.info : nullptr, nullptr);
   MemFreePtr(S.image);
   MemFreePtr(S.raw);

@@ -1,21 +1,24 @@
 // The image readers behind the open dispatcher. Each reads from
 // gImage->fileHandle, fills the image record, the working bitmap and (for
-// gray and color images) the sample store, reports its errors through
-// ReportReadError, and returns 0 on success, nonzero on failure.
+// gray and color images) the sample store, and returns Done (with a notice
+// for the user when it had one) or its failure with the message that says
+// why.
 #pragma once
 
 #include <cstdint>
 
-int ReadTiff();
-int ReadMacPaint();
-int ReadPcx();
-int ReadRanvelle();
-int ReadNetpbm();  // P1 to P6
-int ReadBmp();
-int ReadPng();
-int ReadJpeg();
-int ReadGif();   // the first image
-int ReadWebp();  // a still image
+#include "core/status.h"
+
+Status ReadTiff();
+Status ReadMacPaint();
+Status ReadPcx();
+Status ReadRanvelle();
+Status ReadNetpbm();  // P1 to P6
+Status ReadBmp();
+Status ReadPng();
+Status ReadJpeg();
+Status ReadGif();   // the first image
+Status ReadWebp();  // a still image
 
 // PackBits: a count byte n from 0 to 127 copies the next n + 1 bytes, from
 // -127 to -1 repeats the next byte 1 - n times, -128 is skipped. Fills

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/records.h"
+#include "platform/string_ids.h"
 #include "raster/open_image.h"
 
 uint8_t cubePalette[216][3];
@@ -75,7 +76,7 @@ bool IsCmyk() { return storeSamples == 4; }
 
 }  // namespace
 
-int MakeSampleStore() {
+Status MakeSampleStore() {
   FreeSampleStore();
   for (int i = 0; i < 256; ++i) levelsTable[i] = static_cast<uint8_t>(i);
   for (int i = 0; i < 216; ++i) {
@@ -100,9 +101,8 @@ int MakeSampleStore() {
     storeRowLength = pixels * spp;
     int32_t sourceBytes = gImage->sourceRowBytes > 0 ? gImage->sourceRowBytes : storeRowLength;
     if (pixels <= 0 || rows <= 0 || !MakeWorkBlock(sourceBytes, storeRowLength, spp)) {
-      gUserAbort = 1;
-      ReportReadError(11);
-      return 1;
+      StopWith(kStrInsufficientMemory);
+      return StopStatus();
     }
     gStoreHandle = MemAlloc(static_cast<size_t>(storeRowLength) * rows);
     if (gStoreHandle != kNoMem) {
@@ -123,12 +123,11 @@ int MakeSampleStore() {
     SetRowGeometry();
     if (gWorkBits && !AllocWorkBits()) {
       FreeSampleStore();
-      gUserAbort = 1;
-      ReportReadError(11);
-      return 1;
+      StopWith(kStrInsufficientMemory);
+      return StopStatus();
     }
   }
-  return 0;
+  return Done();
 }
 
 void FreeSampleStore() {

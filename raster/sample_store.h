@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "core/status.h"
+
 #include "platform/platform.h"
 
 // The display palette of the 6 x 6 x 6 quantization cube: entry i is red
@@ -37,11 +39,11 @@ extern uint8_t* currentSampleRow;
 extern bool (*gSampleFileRowReader)(int16_t y, uint8_t* row);
 
 // Makes the store for the image record's geometry (width, height,
-// samplesPerPixel and the downsample2to1 flag). Returns 0 when the work block
-// was made (the store itself may still be absent: SampleStoreInMemory tells);
-// nonzero when even the work block failed, after message 11 (none during a
-// batch) and with gUserAbort set.
-int MakeSampleStore();
+// samplesPerPixel and the downsample2to1 flag). Done when the work block was
+// made (the store itself may still be absent: SampleStoreInMemory tells).
+// When even the work block failed the work stops (StopWith message 11) and
+// that is the result.
+Status MakeSampleStore();
 // Releases the store, the work block and the file row reader.
 void FreeSampleStore();
 // True when a store exists (in memory or backed by the file).

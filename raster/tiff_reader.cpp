@@ -10,20 +10,12 @@
 #include "core/records.h"
 #include "core/services.h"
 #include "platform/platform.h"
+#include "platform/string_ids.h"
 #include "raster/open_image.h"
 #include "raster/readers.h"
 #include "raster/sample_store.h"
 
 namespace {
-
-constexpr int kStrGetRational = 2;
-constexpr int kStrGetLong = 3;
-constexpr int kStrBadCode = 4;
-constexpr int kStrBadStroke = 5;
-constexpr int kStrUnimplemented = 6;
-constexpr int kStrNotMMII = 7;
-constexpr int kStrIncomplete = 8;
-constexpr int kStrMemory = 11;
 
 constexpr int kTypeByte = 1, kTypeShort = 3, kTypeLong = 4, kTypeRational = 5;
 
@@ -53,9 +45,16 @@ struct TiffState {
   int32_t rowPixels;       // pixels of one decoded row
   bool palette;
   uint8_t table[768];
+  // The first complaint about a tag of the wrong type, which the read
+  // survives: the message comes with the image.
+  int16_t notice;
 };
 
 TiffState T;
+
+void Notice(int16_t message) {
+  if (!T.notice) T.notice = message;
+}
 
 // Buffers of one read, all freed on every exit.
 uint8_t* gRowBuf = nullptr;     // one decoded row
@@ -112,7 +111,7 @@ uint32_t ScalarValue(const uint8_t* entry) {
     case kTypeShort: return Get16(entry + 8);
     case kTypeLong: return Get32(entry + 8);
     default:
-      ReportReadError(kStrGetLong);
+      Notice(kStrTiffLong);
       return 0;
   }
 }
@@ -139,7 +138,7 @@ uint32_t FirstValue(const uint8_t* entry, uint32_t entryPos) {
 }
 
 double RationalValue(const uint8_t* entry) {
-  if (Get16(entry + 2) != kTypeRational) ReportReadError(kStrGetRational);
+  if (Get16(entry + 2) != kTypeRational) Notice(kStrTiffRational);
   int32_t back = FileTell(gImage->fileHandle);
   uint8_t v[8];
   double result = 0;
@@ -357,15 +356,15 @@ int32_t ReadRun(int color) {
     int code = 0, len = 0, run = -1;
     while (len < kMaxCodeBits) {
       int bit = gBits.Bit();
-      if (bit < 0) return -kStrIncomplete;
+      if (bit < 0) return -kStrTiffIncomplete;
       code = code * 2 + bit;
       ++len;
       run = gCodeTable[color][(1 << len) + code];
       if (run >= 0) break;
     }
-    if (run < 0) return -kStrBadCode;
+    if (run < 0) return -kStrTiffBadCode;
     total += run;
-    if (total > 0x10000) return -kStrBadStroke;
+    if (total > 0x10000) return -kStrTiffBadStroke;
     if (run < 64) return total;
   }
 }
@@ -401,16 +400,16 @@ struct CcittCoding {
 CcittCoding gFax;
 
 // One-dimensional row: alternating white and black runs.
-int DecodeRow1D(uint8_t* row, int32_t width, Changes* cur) {
+Status DecodeRow1D(uint8_t* row, int32_t width, Changes* cur) {
   int32_t pos = 0;
   int color = 0;
   for (;;) {
     int32_t run = ReadRun(color);
-    if (run < 0) return -run;
-    if (pos + run > width) return kStrBadStroke;
+    if (run < 0) return Failed(static_cast<int16_t>(-run));
+    if (pos + run > width) return Failed(kStrTiffBadStroke);
     if (color) SetBits(row, pos, pos + run);
     pos += run;
-    if (pos >= width) return 0;
+    if (pos >= width) return Done();
     color ^= 1;
     cur->Add(pos);
   }
@@ -418,7 +417,7 @@ int DecodeRow1D(uint8_t* row, int32_t width, Changes* cur) {
 
 // Two-dimensional row, coded against the reference row's changes: pass,
 // horizontal and vertical modes.
-int DecodeRow2D(uint8_t* row, int32_t width, const Changes& ref, Changes* cur) {
+Status DecodeRow2D(uint8_t* row, int32_t width, const Changes& ref, Changes* cur) {
   int32_t a0 = -1;  // before the first pixel
   int color = 0;
   int32_t ri = 0;  // the first reference change right of a0
@@ -429,7 +428,7 @@ int DecodeRow2D(uint8_t* row, int32_t width, const Changes& ref, Changes* cur) {
     int32_t start = a0 < 0 ? 0 : a0;
     int zeros = 0, bit;
     while ((bit = gBits.Bit()) == 0 && zeros < 6) ++zeros;
-    if (bit < 0) return kStrIncomplete;
+    if (bit < 0) return Failed(kStrTiffIncomplete);
     if (zeros == 3) {  // pass: the color goes on below b2
       if (color) SetBits(row, start, b2);
       a0 = b2;
@@ -437,11 +436,11 @@ int DecodeRow2D(uint8_t* row, int32_t width, const Changes& ref, Changes* cur) {
     }
     if (zeros == 2) {  // horizontal: two runs, the first of the current color
       int32_t r1 = ReadRun(color);
-      if (r1 < 0) return -r1;
+      if (r1 < 0) return Failed(static_cast<int16_t>(-r1));
       int32_t r2 = ReadRun(color ^ 1);
-      if (r2 < 0) return -r2;
+      if (r2 < 0) return Failed(static_cast<int16_t>(-r2));
       int32_t a1 = start + r1, a2 = a1 + r2;
-      if (a2 > width) return kStrBadStroke;
+      if (a2 > width) return Failed(kStrTiffBadStroke);
       SetBits(row, color ? start : a1, color ? a1 : a2);
       cur->Add(a1);
       cur->Add(a2);
@@ -454,20 +453,20 @@ int DecodeRow2D(uint8_t* row, int32_t width, const Changes& ref, Changes* cur) {
       delta = 0;
     } else if (zeros == 1 || zeros == 4 || zeros == 5) {
       int side = gBits.Bit();
-      if (side < 0) return kStrIncomplete;
+      if (side < 0) return Failed(kStrTiffIncomplete);
       int32_t size = zeros == 1 ? 1 : zeros - 2;
       delta = side ? size : -size;
     } else {
-      return kStrBadCode;  // extensions (uncompressed mode) and stray end-of-line codes
+      return Failed(kStrTiffBadCode);  // extensions (uncompressed mode) and stray end-of-line codes
     }
     int32_t a1 = b1 + delta;
-    if (a1 < start || a1 > width) return kStrBadStroke;
+    if (a1 < start || a1 > width) return Failed(kStrTiffBadStroke);
     if (color) SetBits(row, start, a1);
     cur->Add(a1);
     a0 = a1;
     color ^= 1;
   }
-  return 0;
+  return Done();
 }
 
 // Before a T.4 row: fill bits and the end-of-line code (eleven zeros and a
@@ -492,7 +491,7 @@ void StartCcittStrip() {
 
 // Decodes the next row of the strip into `row` (cleared first; 1 = black).
 // 0 on success, else the message number.
-int DecodeCcittRow(uint8_t* row, int32_t width, int32_t rowBytes) {
+Status DecodeCcittRow(uint8_t* row, int32_t width, int32_t rowBytes) {
   memset(row, 0, rowBytes);
   bool twoD = gFax.compression == 4;
   if (gFax.compression == 2) gBits.Align();
@@ -500,18 +499,18 @@ int DecodeCcittRow(uint8_t* row, int32_t width, int32_t rowBytes) {
     SkipEndOfLine();
     if (gFax.twoD) {
       int tag = gBits.Bit();  // 1: one-dimensional row
-      if (tag < 0) return kStrIncomplete;
+      if (tag < 0) return Failed(kStrTiffIncomplete);
       twoD = tag == 0;
     }
   }
   gFax.cur.Clear();
-  int msg = twoD ? DecodeRow2D(row, width, gFax.ref, &gFax.cur) : DecodeRow1D(row, width, &gFax.cur);
-  if (msg) return msg;
+  Status decoded = twoD ? DecodeRow2D(row, width, gFax.ref, &gFax.cur) : DecodeRow1D(row, width, &gFax.cur);
+  if (!decoded.ok()) return decoded;
   gFax.cur.Close();
   Changes t = gFax.ref;
   gFax.ref = gFax.cur;
   gFax.cur = t;
-  return 0;
+  return Done();
 }
 
 // ---------------------------------------------------------------------------
@@ -595,20 +594,20 @@ void EndInflate() {
   gInflating = false;
 }
 
-int StartInflate() {
+Status StartInflate() {
   EndInflate();
   memset(&gZip, 0, sizeof gZip);
   gZip.zalloc = ZlibAlloc;
   gZip.zfree = ZlibFree;
   int ret = inflateInit(&gZip);
-  if (ret != Z_OK) return ret == Z_MEM_ERROR ? kStrMemory : kStrBadCode;
+  if (ret != Z_OK) return Failed(ret == Z_MEM_ERROR ? kStrInsufficientMemory : kStrTiffBadCode);
   gInflating = true;
-  return 0;
+  return Done();
 }
 
 // The next `count` bytes of the strip; rows past the end of the stream
 // stay zero. 0 on success, else the message number.
-int InflateRow(uint8_t* dst, int32_t count) {
+Status InflateRow(uint8_t* dst, int32_t count) {
   memset(dst, 0, static_cast<size_t>(count));
   gZip.next_out = dst;
   gZip.avail_out = static_cast<uInt>(count);
@@ -620,11 +619,11 @@ int InflateRow(uint8_t* dst, int32_t count) {
     int ret = inflate(&gZip, Z_NO_FLUSH);
     gIn.Consume(n - static_cast<int32_t>(gZip.avail_in));
     if (ret == Z_STREAM_END) break;
-    if (ret == Z_MEM_ERROR) return kStrMemory;
+    if (ret == Z_MEM_ERROR) return Failed(kStrInsufficientMemory);
     if (ret == Z_BUF_ERROR && n == 0) break;  // the strip's data ends here
-    if (ret != Z_OK) return kStrBadCode;
+    if (ret != Z_OK) return Failed(kStrTiffBadCode);
   }
-  return gIn.truncated ? kStrIncomplete : 0;
+  return gIn.truncated ? Failed(kStrTiffIncomplete) : Done();
 }
 
 // ---------------------------------------------------------------------------
@@ -749,25 +748,24 @@ bool ReadHeader() {
   } else if (h[0] == 'M' && h[1] == 'M') {
     gImage->swapBytes = 1;
   } else {
-    ReportReadError(kStrNotMMII);
     return false;
   }
   memcpy(headerBuffer, h, 8);
   return true;
 }
 
-// Reads the first directory into T and the image record. 0 or a message.
-int ReadDirectory() {
+// Reads the first directory into T and the image record.
+Status ReadDirectory() {
   uint32_t dirPos = T.baseOffset + Get32(headerBuffer + 4);
   uint8_t countBytes[2];
-  if (!ReadAt(dirPos, countBytes, 2)) return kStrIncomplete;
+  if (!ReadAt(dirPos, countBytes, 2)) return Failed(kStrTiffIncomplete);
   uint32_t entries = Get16(countBytes);
   int32_t rawMin = 0, rawMax = 255;
   bool maxStated = false;
   for (uint32_t i = 0; i < entries; ++i) {
     uint32_t entryPos = dirPos + 2 + 12 * i;
     uint8_t e[12];
-    if (!ReadAt(entryPos, e, 12)) return kStrIncomplete;
+    if (!ReadAt(entryPos, e, 12)) return Failed(kStrTiffIncomplete);
     uint32_t tag = Get16(e);
     int32_t type = static_cast<int32_t>(Get16(e + 2));
     uint32_t count = Get32(e + 4);
@@ -840,16 +838,16 @@ int ReadDirectory() {
   }
   minSample = static_cast<int16_t>(rawMin);
   maxSample = static_cast<int16_t>(rawMax);
-  return 0;
+  return Done();
 }
 
-int BuildPalette() {
+Status BuildPalette() {
   // A one-bit image has a map of two colours; others at least four.
   int least = T.bits == 1 ? 6 : 12;
-  if (!T.colorMapPos || T.colorMapCount < least || T.colorMapCount > 768) return kStrIncomplete;
+  if (!T.colorMapPos || T.colorMapCount < least || T.colorMapCount > 768) return Failed(kStrTiffIncomplete);
   int32_t perColor = T.colorMapCount / 3;
   uint8_t map[768 * 2];
-  if (!ReadAt(T.colorMapPos, map, T.colorMapCount * 2)) return kStrIncomplete;
+  if (!ReadAt(T.colorMapPos, map, T.colorMapCount * 2)) return Failed(kStrTiffIncomplete);
   // Each index is left-aligned to 8 bits, so table entry i holds map entry
   // i x perColor / 256 (16 x s for a 4-bit index s).
   for (int c = 0; c < 3; ++c)
@@ -857,7 +855,7 @@ int BuildPalette() {
       const uint8_t* v = map + 2 * (c * perColor + i * perColor / 256);
       T.table[c * 256 + i] = static_cast<uint8_t>(Get16(v) >> 8);
     }
-  return 0;
+  return Done();
 }
 
 // The strip or tile byte count k, or `fallback` without byte counts.
@@ -866,12 +864,11 @@ uint32_t StripByteCount(uint32_t k, uint32_t fallback) {
   return ArrayValue(T.stripCountsType, T.stripCountsPos, k);
 }
 
-int ReadImage() {
-  int msg = ReadDirectory();
-  if (msg) return msg;
-  if (T.width <= 0 || T.imageRows <= 0 || !T.stripOffsetsPos || !T.stripOffsetsType) return kStrIncomplete;
-  if (TypeSize(T.stripOffsetsType) == 0 || TypeSize(T.stripOffsetsType) > 4) return kStrIncomplete;
-  if (T.width > 32736 || T.imageRows > 32767) return kStrMemory;
+Status ReadImage() {
+  if (Status s = ReadDirectory(); !s.ok()) return s;
+  if (T.width <= 0 || T.imageRows <= 0 || !T.stripOffsetsPos || !T.stripOffsetsType) return Failed(kStrTiffIncomplete);
+  if (TypeSize(T.stripOffsetsType) == 0 || TypeSize(T.stripOffsetsType) > 4) return Failed(kStrTiffIncomplete);
+  if (T.width > 32736 || T.imageRows > 32767) return Failed(kStrInsufficientMemory);
   gImage->width = static_cast<int16_t>(T.width);
   gImage->height = static_cast<int16_t>(T.imageRows);
   T.bits = T.bits ? T.bits : 1;
@@ -887,10 +884,10 @@ int ReadImage() {
   bool samplesOk = T.samples == 1 || T.samples == 3 || T.samples == 4;
   if (!depthOk || !samplesOk || T.allSamples > 16 || (T.bits == 1 && !planar && T.allSamples != 1) ||
       (T.bits == 1 && planar && T.samples != 3))
-    return kStrUnimplemented;
-  if (tiled && (T.tileLength <= 0 || T.tileWidth <= 0)) return kStrIncomplete;
+    return Failed(kStrTiffUnimplemented);
+  if (tiled && (T.tileLength <= 0 || T.tileWidth <= 0)) return Failed(kStrTiffIncomplete);
   gImage->samplesPerPixel = static_cast<int16_t>(T.samples);
-  if (!SetRowGeometry()) return kStrMemory;
+  if (!SetRowGeometry()) return Failed(kStrInsufficientMemory);
 
   // Geometry of one decoded row: a whole tile row when tiled.
   T.rowPixels = tiled ? T.tileWidth : T.width;
@@ -900,7 +897,7 @@ int ReadImage() {
   // Compression 32771: uncompressed rows padded to the bitmap's row length
   // (to an even length for gray and color rows).
   if (T.compression == 32771 && !tiled) T.sourceRowBytes = gray ? (T.sourceRowBytes + 1) & ~1 : gImage->rowBytes;
-  if (T.sourceRowBytes > 32767) return kStrMemory;  // the record holds a 16-bit row length
+  if (T.sourceRowBytes > 32767) return Failed(kStrInsufficientMemory);  // the record holds a 16-bit row length
   gImage->sourceRowBytes = static_cast<int16_t>(T.sourceRowBytes);
   T.rowsPerStrip = tiled ? T.tileLength : (T.rowsPerStrip < T.imageRows ? T.rowsPerStrip : T.imageRows);
 
@@ -908,13 +905,12 @@ int ReadImage() {
   bool deflate = T.compression == 8 || T.compression == 32946;
   if (T.compression != 1 && !ccitt && T.compression != 5 && !deflate && T.compression != 32771 &&
       T.compression != 32773)
-    return kStrUnimplemented;
+    return Failed(kStrTiffUnimplemented);
 
   // A one-bit palette image is bilevel: its polarity comes from the palette.
   T.palette = false;
   if (gImage->photometric == 3) {
-    msg = BuildPalette();
-    if (msg) return msg;
+    if (Status s = BuildPalette(); !s.ok()) return s;
     if (T.bits == 1) {
       int dark0 = T.table[0] + T.table[256] + T.table[512];
       int dark1 = T.table[255] + T.table[511] + T.table[767];
@@ -931,49 +927,49 @@ int ReadImage() {
                            : (T.imageRows + T.rowsPerStrip - 1) / T.rowsPerStrip;
   int32_t planes = planar ? T.allSamples : 1;
   if (planar && T.bits == 1) planes = static_cast<int32_t>(T.stripOffsetsCount / static_cast<uint32_t>(perPlane));
-  if (planes < 1 || static_cast<uint64_t>(perPlane) * planes > T.stripOffsetsCount) return kStrIncomplete;
+  if (planes < 1 || static_cast<uint64_t>(perPlane) * planes > T.stripOffsetsCount) return Failed(kStrTiffIncomplete);
   if (planar && planes > T.allSamples) planes = T.allSamples;
   // One-bit planes beyond red, green and blue (an alpha plane) are not read.
   if (planar && T.bits == 1 && planes > 3) planes = 3;
-  if (ccitt && (T.bits != 1 || planar)) return kStrUnimplemented;
+  if (ccitt && (T.bits != 1 || planar)) return Failed(kStrTiffUnimplemented);
 
   // Buffers.
   int32_t rowBufBytes = T.sourceRowBytes + 8;
   int32_t sampleBytes = T.rowPixels * (T.allSamples > 3 ? T.allSamples : 3) + 8;
   gRowBuf = static_cast<uint8_t*>(MemAllocPtr(static_cast<size_t>(rowBufBytes)));
-  if (!gRowBuf) return kStrMemory;
+  if (!gRowBuf) return Failed(kStrInsufficientMemory);
   if (ccitt) {
     // Changing elements of two rows: at most one per pixel, and the ends.
     int32_t perRow = T.rowPixels + 8;
     gChanges = static_cast<int32_t*>(MemAllocPtr(2 * sizeof(int32_t) * static_cast<size_t>(perRow)));
-    if (!gChanges) return kStrMemory;
+    if (!gChanges) return Failed(kStrInsufficientMemory);
     gFax = {T.compression, (T.t4Options & 1) != 0, {gChanges, 0, T.rowPixels}, {gChanges + perRow, 0, T.rowPixels}};
   }
   if (T.compression == 5) {
     gStripBufSize = T.sourceRowBytes * T.rowsPerStrip;
     gStripBuf = static_cast<uint8_t*>(MemAllocPtr(static_cast<size_t>(gStripBufSize)));
     gLzw = static_cast<LzwEntry*>(MemAllocPtr(4096 * sizeof(LzwEntry)));
-    if (!gStripBuf || !gLzw) return kStrMemory;
+    if (!gStripBuf || !gLzw) return Failed(kStrInsufficientMemory);
   }
   gSamples = static_cast<uint8_t*>(MemAllocPtr(static_cast<size_t>(sampleBytes)));
-  if (!gSamples) return kStrMemory;
-  if (AllocImageBits()) return -1;
+  if (!gSamples) return Failed(kStrInsufficientMemory);
+  if (Status s = AllocImageBits(); !s.ok()) return s;
 
   // Gray and color set-up.
   bool inFile = false;
   if (gray) {
     if (planar && T.bits == 1) gImage->samplesPerPixel = 3;
-    if (MakeSampleStore()) return -1;
-    if (PollUserAbort()) return -1;
+    if (Status s = MakeSampleStore(); !s.ok()) return s;
+    if (PollUserAbort()) return StopStatus();
     if (!SampleStoreInMemory()) {
-      if ((T.compression != 1 && T.compression != 32771) || planar || tiled) return kStrMemory;
+      if ((T.compression != 1 && T.compression != 32771) || planar || tiled) return Failed(kStrInsufficientMemory);
       inFile = true;
     }
     gImage->zoomX = gImage->zoomY = 65536;
   }
   if (inFile) {
     gSampleFileRowReader = FileRowReader;
-    return 0;
+    return Done();
   }
 
   BuildCodeTables();
@@ -989,7 +985,7 @@ int ReadImage() {
                               ? static_cast<uint32_t>(T.sourceRowBytes) * T.imageRows
                               : (fileLength > offset ? fileLength - offset : 0);
       uint32_t byteCount = StripByteCount(k, fallback);
-      if (!SeekTo(offset)) return kStrIncomplete;
+      if (!SeekTo(offset)) return Failed(kStrTiffIncomplete);
       gIn.Start(byteCount);
       int32_t firstRow = tiled ? (s / tilesAcross) * T.tileLength : s * T.rowsPerStrip;
       int32_t firstCol = tiled ? (s % tilesAcross) * T.tileWidth : 0;
@@ -999,13 +995,12 @@ int ReadImage() {
       int32_t lzwBytes = 0;
       if (T.compression == 5) {
         lzwBytes = DecodeLzwStrip();
-        if (lzwBytes < 0) return kStrBadCode;
-        if (gIn.truncated) return kStrIncomplete;
+        if (lzwBytes < 0) return Failed(kStrTiffBadCode);
+        if (gIn.truncated) return Failed(kStrTiffIncomplete);
       }
       if (ccitt) StartCcittStrip();
       if (deflate) {
-        msg = StartInflate();
-        if (msg) return msg;
+        if (Status st = StartInflate(); !st.ok()) return st;
       }
       for (int32_t r = 0; r < rows; ++r) {
         int32_t y = firstRow + r;
@@ -1019,16 +1014,15 @@ int ReadImage() {
               if (b < 0) break;
               raw[i] = static_cast<uint8_t>(b);
             }
-            if (gIn.truncated) return kStrIncomplete;
+            if (gIn.truncated) return Failed(kStrTiffIncomplete);
             break;
           case 32773:
-            if (!UnpackBitsRow(raw, T.sourceRowBytes)) return kStrIncomplete;
+            if (!UnpackBitsRow(raw, T.sourceRowBytes)) return Failed(kStrTiffIncomplete);
             break;
           case 2:
           case 3:
           case 4:
-            msg = DecodeCcittRow(raw, T.rowPixels, T.sourceRowBytes);
-            if (msg) return msg;
+            if (Status st = DecodeCcittRow(raw, T.rowPixels, T.sourceRowBytes); !st.ok()) return st;
             break;
           case 5: {
             int32_t at = r * T.sourceRowBytes;
@@ -1038,8 +1032,7 @@ int ReadImage() {
           }
           case 8:
           case 32946:
-            msg = InflateRow(raw, T.sourceRowBytes);
-            if (msg) return msg;
+            if (Status st = InflateRow(raw, T.sourceRowBytes); !st.ok()) return st;
             break;
         }
         if ((T.compression == 5 || deflate) && T.predictor == 2 && gray)
@@ -1075,7 +1068,7 @@ int ReadImage() {
         }
         ++done;
         ShowReadProgress(done, total);
-        if (PollUserAbort()) return -1;
+        if (PollUserAbort()) return StopStatus();
       }
     }
     planeBit >>= 1;
@@ -1094,12 +1087,12 @@ int ReadImage() {
     }
   }
   if (planar) gImage->bitsPerSample = 8;
-  return 0;
+  return Done();
 }
 
 }  // namespace
 
-int ReadTiff() {
+Status ReadTiff() {
   memset(&T, 0, sizeof T);
   T.compression = 1;
   T.predictor = 1;
@@ -1110,9 +1103,8 @@ int ReadTiff() {
   minSample = 0;
   maxSample = 255;
   FreeBuffers();
-  if (!ReadHeader()) return 1;
-  int msg = ReadImage();
+  if (!ReadHeader()) return Failed(kStrTiffNotMMII);
+  Status status = ReadImage();
   FreeBuffers();
-  if (msg > 0) return ReportReadError(msg);
-  return msg ? 1 : 0;
+  return status.ok() ? Done(T.notice) : status;
 }

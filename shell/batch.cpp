@@ -24,28 +24,26 @@ BatchEntry* ListBlock() {
   return p;
 }
 
-// Makes room for one more entry; false after the memory message.
-bool Reserve(int count) {
+// Makes room for one more entry; Failed after the memory message.
+Status Reserve(int count) {
   size_t need = static_cast<size_t>(count + 1) * sizeof(BatchEntry);
+  bool ok;
   if (gListHandle == kNoMem) {
     gListHandle = MemAlloc(kGrowStep * sizeof(BatchEntry));
-  } else if (MemSize(gListHandle) < need &&
-             !MemResize(gListHandle, need + (kGrowStep - 1) * sizeof(BatchEntry))) {
-    ShowWarning(237);
-    return false;
+    ok = gListHandle != kNoMem;
+  } else {
+    ok = MemSize(gListHandle) >= need || MemResize(gListHandle, need + (kGrowStep - 1) * sizeof(BatchEntry));
   }
-  if (gListHandle == kNoMem) {
-    ShowWarning(237);
-    return false;
-  }
-  return true;
+  if (ok) return Done();
+  ShowStatus(Failed(kStrNotEnoughMemory));
+  return Failed(kStrNotEnoughMemory);
 }
 
 // Puts an entry back at the front of the list (an item that was taken but
 // not processed).
 void PutBack(const BatchEntry& entry) {
   int count = BatchCount();
-  if (!Reserve(count)) return;
+  if (!Reserve(count).ok()) return;
   BatchEntry* list = ListBlock();
   memmove(list + 1, list, static_cast<size_t>(count) * sizeof *list);
   list[0] = entry;
@@ -117,26 +115,30 @@ int ProcessItem(const BatchEntry& entry, const std::vector<std::string>& inputs)
   // the art is saved under docName.
   CopyName(im->docName, output);
   int status = kItemOpenFailed;
-  if (OpenDocument(nullptr)) {
+  Status opened = OpenDocument(nullptr);
+  if (opened.ok()) {
     status = kItemStopped;
-    if (!gUserAbort) ConvertImage(false);
-    if (!gUserAbort) {
+    Status converted = gUserAbort ? StopStatus() : ConvertImage(false);
+    // A batch never waits on a notice ("No paths found", paths dropped); what
+    // failed is told.
+    if (converted.kind != kStatusDone) ShowStatus(converted);
+    if (converted.kind != kStatusStopped) {
       if (gPathCount == 0 && gHiddenPathCount == 0) {
         status = kItemNoArt;
-      } else if (AskSaveArt(0) && !gUserAbort) {
-        status = gDocument->droppedPathCount > 0 ? kItemIncomplete : kItemSaved;
       } else {
         // A failed or stopped save leaves no partial art file behind, and
         // an art file that was there stays as it was.
-        status = gUserAbort ? kItemStopped : kItemSaveFailed;
+        Status saved = AskSaveArt(0);
+        if (saved.ok()) status = gDocument->droppedPathCount > 0 ? kItemIncomplete : kItemSaved;
+        else status = saved.kind == kStatusStopped ? kItemStopped : kItemSaveFailed;
       }
     }
     CloseDocument();
-  } else if (gUserAbort) {
+  } else if (opened.kind == kStatusStopped) {
     status = kItemStopped;
   }
   Report(source.c_str(), output, status, status == kItemIncomplete ? gDocument->droppedPathCount : 0);
-  return gUserAbort ? kBatchStopped : -1;
+  return status == kItemStopped ? kBatchStopped : -1;
 }
 
 }  // namespace
@@ -154,24 +156,24 @@ const BatchEntry* BatchEntryAt(int index) {
   return ListBlock() + index;
 }
 
-bool AddBatchEntry(const char* folder, const char* name) {
+Status AddBatchEntry(const char* folder, const char* name) {
   BatchEntry entry;
   memset(&entry, 0, sizeof entry);
-  if (!CopyName(entry.folder, folder) || !CopyName(entry.name, name) || !name[0]) return false;
+  if (!CopyName(entry.folder, folder) || !CopyName(entry.name, name) || !name[0]) return Failed();
   size_t n = strlen(entry.folder);
   if (n > 0 && entry.folder[n - 1] != kPathSeparator) {
     const char sep[2] = {kPathSeparator, 0};
-    if (!AppendName(entry.folder, sep)) return false;
+    if (!AppendName(entry.folder, sep)) return Failed();
   }
   int count = BatchCount();
   for (int i = 0; i < count; ++i) {
     const BatchEntry* e = BatchEntryAt(i);
-    if (!strcmp(e->folder, entry.folder) && !strcmp(e->name, entry.name)) return false;
+    if (!strcmp(e->folder, entry.folder) && !strcmp(e->name, entry.name)) return Failed();
   }
-  if (!Reserve(count)) return false;
+  if (Status reserved = Reserve(count); !reserved.ok()) return reserved;
   ListBlock()[count] = entry;
   gDocument->batchFileCount = static_cast<int16_t>(count + 1);
-  return true;
+  return Done();
 }
 
 void RemoveBatchEntry(int index) {
@@ -223,7 +225,7 @@ bool BatchDuplicateCheck() {
       if (StemLength(b) != la || strncmp(a, b, la) != 0) continue;
       std::string upper(a, la);
       for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-      return AskQuestion(149, FormatString(149, upper.c_str()).c_str()) == kAnswerYes;
+      return AskQuestion(kStrBatchDuplicateName, FormatString(kStrBatchDuplicateName, upper.c_str()).c_str()) == kAnswerYes;
     }
   }
   return true;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "core/status.h"
 #include "platform/platform.h"
 
 // One entry of the batch list: the folder (ending with the separator) and
@@ -20,10 +21,10 @@ static_assert(sizeof(BatchEntry) == 510);
 // The list; its count is `batchFileCount` of the document record.
 int BatchCount();
 const BatchEntry* BatchEntryAt(int index);  // nullptr outside the list
-// Appends an entry. False when the same folder and name are already listed,
-// when either does not fit its buffer, or after message 237 when memory is
-// short.
-bool AddBatchEntry(const char* folder, const char* name);
+// Appends an entry. Failed when the same folder and name are already
+// listed or either does not fit its buffer, or after message 237 when memory
+// is short.
+Status AddBatchEntry(const char* folder, const char* name);
 void RemoveBatchEntry(int index);
 void ClearBatchList();  // empties the list and releases its memory
 

@@ -19,9 +19,9 @@ WindowHandle HeadlessCreateWindow() { return &gHeadlessWindow; }
 void HeadlessDestroyWindow(WindowHandle) {}
 void HeadlessSetTitle(const char*) {}
 void HeadlessRefresh() {}
-int HeadlessCancel() { return 0; }
-int HeadlessCancelPath(char*) { return 0; }
-int HeadlessNoWriter(const char*) { return 0; }
+Status HeadlessCancel() { return Cancelled(); }
+Status HeadlessCancelPath(char*) { return Cancelled(); }
+Status HeadlessNoWriter(const char*) { return Failed(); }
 
 // The undo snapshot.
 PathStoreCopy gUndoPaths;
@@ -60,7 +60,11 @@ void RefreshImageWindow() {
   if (gDocument->imageWindow) gShellHooks.refreshImage();
 }
 
-int OpenDocument(void* source) {
+void ShowStatus(const Status& status) {
+  if (status.message) ShowWarning(status.message);
+}
+
+Status OpenDocument(void* source) {
   gDocument->Set(Flag::artUntitled);
   gUserAbort = 0;
   if (source) {
@@ -75,8 +79,8 @@ int OpenDocument(void* source) {
                       : CopyName(full, gImage->path);
     int16_t file = fits ? FileOpen(full, kFileReadWrite) : kNoFile;
     if (file == kNoFile) {
-      if (!batch) ShowWarning(160, FormatString(160, FileLastError()).c_str());
-      return 0;
+      if (!batch) ShowWarning(kStrErrorOpeningInput, FormatString(kStrErrorOpeningInput, FileLastError()).c_str());
+      return Failed(kStrErrorOpeningInput);
     }
     // Keep the names of the file just opened: closing the previous document
     // must not disturb them.
@@ -91,9 +95,11 @@ int OpenDocument(void* source) {
   gHiddenPathCount = 0;
   gDocument->Set(Flag::busy);
 
-  int ok = OpenImage(source);
-  WindowHandle window = ok ? gShellHooks.createImageWindow() : nullptr;
-  if (ok && window) {
+  // During a batch, open and reader messages are not shown.
+  Status read = OpenImage(source);
+  if (!gDocument->Test(Flag::batchRunning)) ShowStatus(read);
+  WindowHandle window = read.ok() ? gShellHooks.createImageWindow() : nullptr;
+  if (read.ok() && window) {
     gDocument->imageWindow = window;
     if (gImage->sourceType == kSourceAcquire) {
       gDocument->Set(Flag::pixelModified);
@@ -105,11 +111,11 @@ int OpenDocument(void* source) {
     UpdateWindowTitle();
     gShellHooks.imageOpened();
   } else {
-    ok = 0;
+    if (read.ok()) read = Failed();
     FreeDocumentStores();
   }
   gDocument->Clear(Flag::busy);
-  return ok;
+  return read;
 }
 
 void CloseDocument() {
@@ -144,84 +150,85 @@ bool RefuseInputAsOutput(const char* path) {
   return same;
 }
 
-int AskSaveArt(int ask) {
-  if (!gDocument->imageWindow) return 1;
-  if (!gDocument->Test(Flag::artModified) && !gDocument->Test(Flag::saveAsRequested)) return 1;
-  if (gPathCount == 0 && gHiddenPathCount == 0) return 1;
+Status AskSaveArt(int ask) {
+  if (!gDocument->imageWindow) return Done();
+  if (!gDocument->Test(Flag::artModified) && !gDocument->Test(Flag::saveAsRequested)) return Done();
+  if (gPathCount == 0 && gHiddenPathCount == 0) return Done();
   const char* name = LastComponent(gImage->docName);
   if (!gDocument->Test(Flag::batchRunning) && ask) {
-    int answer = AskYesNoCancel(43, FormatString(43, name).c_str());
-    if (answer == kAnswerNo) return 1;
-    if (answer == kAnswerCancel) return 0;
-    if (gDocument->Test(Flag::artUntitled) && !gShellHooks.saveArtAsDialog()) return 0;
+    int answer = AskYesNoCancel(kStrSaveArtChanges, FormatString(kStrSaveArtChanges, name).c_str());
+    if (answer == kAnswerNo) return Done();
+    if (answer == kAnswerCancel) return Cancelled();
+    if (gDocument->Test(Flag::artUntitled) && !gShellHooks.saveArtAsDialog().ok()) return Cancelled();
   }
   if (RefuseInputAsOutput(gImage->docName)) {
     gDocument->Set(Flag::artModified);
-    return 0;
+    return Failed(kStrOutputIsInput);
   }
   bool hidden = gPathCount == 0;
   if (hidden) gPathCount = gHiddenPathCount;
-  int saved = SaveArt(gImage->docName, 0);
+  Status saved = SaveArt(gImage->docName, 0);
   if (hidden) gPathCount = 0;
-  if (!saved || gUserAbort) {
-    gDocument->Set(Flag::artModified);
-    return 0;
-  }
-  return 1;
+  // A batch never waits on a notice; a failure is always told.
+  if (!saved.ok() || !gDocument->Test(Flag::batchRunning)) ShowStatus(saved);
+  if (!saved.ok()) gDocument->Set(Flag::artModified);
+  return saved;
 }
 
-int AskSavePixelImage() {
-  if (!gDocument->imageWindow || !gDocument->Test(Flag::pixelModified)) return 1;
+Status AskSavePixelImage() {
+  if (!gDocument->imageWindow || !gDocument->Test(Flag::pixelModified)) return Done();
   const char* name = LastComponent(gImage->docName);
-  int answer = AskYesNoCancel(322, FormatString(322, name).c_str());
-  if (answer == kAnswerNo) return 1;
-  if (answer == kAnswerCancel) return 0;
+  int answer = AskYesNoCancel(kStrSavePixelChanges, FormatString(kStrSavePixelChanges, name).c_str());
+  if (answer == kAnswerNo) return Done();
+  if (answer == kAnswerCancel) return Cancelled();
   return SavePixelImageAs();
 }
 
-int SaveArtAs() {
-  if (!gDocument->imageWindow) return 0;
+Status SaveArtAs() {
+  if (!gDocument->imageWindow) return Failed();
   char kept[kNameBufferSize];
   memcpy(kept, gImage->docName, sizeof kept);
-  if (!gShellHooks.saveArtAsDialog()) return 0;
+  if (!gShellHooks.saveArtAsDialog().ok()) return Cancelled();
   if (RefuseInputAsOutput(gImage->docName)) {
     memcpy(gImage->docName, kept, sizeof kept);
-    return 0;
+    return Failed(kStrOutputIsInput);
   }
   gDocument->Set(Flag::saveAsRequested);
-  int saved = AskSaveArt(0);
+  Status saved = AskSaveArt(0);
   gDocument->Clear(Flag::saveAsRequested);
   return saved;
 }
 
-int SavePixelImageAs() {
-  if (!gDocument->imageWindow) return 0;
+Status SavePixelImageAs() {
+  if (!gDocument->imageWindow) return Failed();
   ImageInfo kept = *gImage;
   char path[kNameBufferSize] = "";
-  if (!gShellHooks.savePixelImageDialog(path)) return 0;
+  if (!gShellHooks.savePixelImageDialog(path).ok()) return Cancelled();
   path[kNameBufferSize - 1] = 0;
-  if (RefuseInputAsOutput(path)) return 0;
+  if (RefuseInputAsOutput(path)) return Failed(kStrOutputIsInput);
   DiscardUndo();
-  if (gShellHooks.writePixelImage(path) && !gUserAbort) {
+  Status written = gShellHooks.writePixelImage(path);
+  ShowStatus(written);
+  if (written.ok()) {
     gDocument->Clear(Flag::pixelModified);
     UpdateWindowTitle();
-    return 1;
+    return written;
   }
   *gImage = kept;
-  return 0;
+  return written;
 }
 
-int RevertDocument() {
-  if (!gDocument->Test(Flag::imageHasFile)) return 0;
-  if (AskQuestion(260) != kAnswerYes) return 0;
+Status RevertDocument() {
+  if (!gDocument->Test(Flag::imageHasFile)) return Failed();
+  if (AskQuestion(kStrRevertImage) != kAnswerYes) return Cancelled();
   return OpenDocument(nullptr);
 }
 
 void NewUntitledDocument() {
   gDocument->Set(Flag::artUntitled);
   gDocument->Set(Flag::imageUntitled);
-  CopyName(gImage->path, LoadString(331));
-  CopyName(gImage->docName, LoadString(331));
+  CopyName(gImage->path, LoadString(kStrUntitled));
+  CopyName(gImage->docName, LoadString(kStrUntitled));
   *gPrefsEdit = *gPrefs;
 }
 
@@ -258,7 +265,7 @@ void RecordUndo(int kind) {
         if (art) gDocument->undoKind = kUndoNone;
         break;
       }
-      if (!art || !CopyPathStore(&gUndoPaths)) gDocument->undoKind = kUndoNone;
+      if (!art || !CopyPathStore(&gUndoPaths).ok()) gDocument->undoKind = kUndoNone;
       break;
   }
 }

@@ -5,32 +5,41 @@
 #include <cstdint>
 
 #include "core/records.h"
+#include "core/status.h"
+
+// The one place where a result becomes a message box: shows the status's
+// message, when it has one. Every result the folders below return reaches
+// the user through here; the shell's own functions below have shown theirs
+// already (a batch leaves out what it must not wait on) and return it so that
+// the caller knows what happened.
+void ShowStatus(const Status& status);
 
 // Opens a document from a source handle (pasted metafile, acquire module) or,
-// with none, from gImage->path. Nonzero on success; on failure no document is
-// open and nothing is left allocated.
-int OpenDocument(void* source);
+// with none, from gImage->path. Done on success (with the reader's notice);
+// on failure no document is open and nothing is left allocated. The reader's
+// messages are not shown during a batch.
+Status OpenDocument(void* source);
 void CloseDocument();
-// Nonzero when the caller may go on (saved, or the user said No). The art
-// is never written over the open image's own file (message
-// kStrOutputIsInput; the result is then 0).
-int AskSaveArt(int ask);
-int AskSavePixelImage();
+// Done when the caller may go on (saved, or the user said No); Cancelled
+// when the user cancelled; Failed when the save failed. The art is never
+// written over the open image's own file (message kStrOutputIsInput).
+Status AskSaveArt(int ask);
+Status AskSavePixelImage();
 // The Save Art As command: the Save Art As dialog, then the art is written
 // under the chosen name. A name that is the open image's own file is refused
 // with message kStrOutputIsInput and the art keeps its previous name.
-// Nonzero when the art was saved.
-int SaveArtAs();
+// Done when the art was saved.
+Status SaveArtAs();
 // The Save Pixel Image As command: the pixel save dialog, then the image is
-// written; refused like SaveArtAs for the image's own file. Nonzero when
+// written; refused like SaveArtAs for the image's own file. Done when
 // written; on a stop or a failure the image record is as it was.
-int SavePixelImageAs();
+Status SavePixelImageAs();
 // True when `path` names the open document's image file (compared by device
 // and inode, so a link or another spelling of the name counts too). Shows
 // message kStrOutputIsInput when it does.
 bool RefuseInputAsOutput(const char* path);
-// Revert to the image's file; nonzero when reopened.
-int RevertDocument();
+// Revert to the image's file; Done when reopened, Cancelled on No.
+Status RevertDocument();
 // Sets up an untitled document before a paste or an acquire reads its image.
 void NewUntitledDocument();
 
@@ -52,10 +61,10 @@ struct ShellHooks {
   void (*destroyImageWindow)(WindowHandle window);
   void (*setTitle)(const char* title);
   void (*refreshImage)();
-  int (*saveArtAsDialog)();         // 1 when a name was chosen (in gImage->docName)
-  int (*savePixelImageDialog)(char* path);  // 1 when a name was chosen
-  int (*writePixelImage)(const char* path);  // 1 when written
-  void (*imageOpened)();                     // a document was opened
+  Status (*saveArtAsDialog)();               // Done when a name was chosen (in gImage->docName)
+  Status (*savePixelImageDialog)(char* path);  // Done when a name was chosen
+  Status (*writePixelImage)(const char* path);  // WritePixelImage with the dialog's kind
+  void (*imageOpened)();                        // a document was opened
 };
 extern ShellHooks gShellHooks;
 void InstallHeadlessShellHooks();

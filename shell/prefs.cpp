@@ -8,6 +8,8 @@
 #include "art/pathstore.h"
 #include "engine/custom_colors.h"
 #include "platform/platform.h"
+#include "platform/string_ids.h"
+#include "shell/document.h"
 
 // The record and the presets are stored as they lie in memory.
 static_assert(std::endian::native == std::endian::little, "the preferences files are little-endian");
@@ -53,7 +55,7 @@ void RefreshPresetPointer() { gDocument->settingsPresetList = gPrefs->presetCoun
 
 bool SameName(const char* a, const char* b) { return strncmp(a, b, sizeof(ConversionSettings::name)) == 0; }
 
-bool IsDefaultsName(const char* name) { return SameName(name, LoadString(236)); }
+bool IsDefaultsName(const char* name) { return SameName(name, LoadString(kStrDefaults)); }
 
 // Positions, window placement and folders of a record that comes from a file
 // whose layout did not hold them.
@@ -143,7 +145,7 @@ bool ReadPrefsBody(int16_t file, bool settingsFile) {
   } else {
     uint8_t old[kPrefsRecordV1Size];
     if (FileRead(file, old, sizeof old) != static_cast<int32_t>(sizeof old)) return false;
-    ShowWarning(361);
+    ShowWarning(kStrConvertingOldPrefs);
     // Flags, the six values, the wand byte, the preset name and the 38
     // positions lie where they lie in the current record.
     memcpy(bytes, old, offsetof(PrefsRecord, mainWindow));
@@ -171,7 +173,7 @@ bool ReadPrefsBody(int16_t file, bool settingsFile) {
       size_t size = static_cast<size_t>(colorCount) * kCustomColorEntrySize;
       MemHandle h = MemAlloc(size);
       if (h == kNoMem) {
-        ShowWarning(237);
+        ShowWarning(kStrNotEnoughMemory);
         return false;
       }
       auto* entries = static_cast<CustomColorEntry*>(MemLock(h));
@@ -197,7 +199,8 @@ bool ReadPrefsBody(int16_t file, bool settingsFile) {
       uint8_t preset[sizeof(ConversionSettings)];
       if (FileRead(file, preset, sizeof preset) != static_cast<int32_t>(sizeof preset)) return false;
       FixPreset(preset, big, version);
-      if (!AddPreset(reinterpret_cast<ConversionSettings*>(preset))) return false;
+      ConversionSettings* added;
+      if (!AddPreset(reinterpret_cast<ConversionSettings*>(preset), &added).ok()) return false;
     }
   }
   if (PresetCount() > 0) ApplySelectedPreset();
@@ -243,22 +246,22 @@ void BuildFilePaths() {
 // Writes one file as a replacement: it takes the place of the file of the
 // previous run only when it was written completely, so that a full disk
 // never destroys that file.
-bool SaveOneFile(const char* path, bool settingsFile) {
-  int failId = settingsFile ? 82 : 39;
+Status SaveOneFile(const char* path, bool settingsFile) {
+  Status failed = Failed(settingsFile ? kStrCantWriteSettings : kStrCantWritePrefs);
   int16_t file = path[0] ? FileCreateReplacing(path) : kNoFile;
   if (file == kNoFile) {
-    ShowWarning(failId);
-    return false;
+    ShowStatus(failed);
+    return failed;
   }
-  if (!WritePrefsFile(file, settingsFile)) {
+  if (Status written = WritePrefsFile(file, settingsFile); !written.ok()) {
     FileDiscard(file);
-    return false;
+    return written;
   }
   if (FileCommit(file) != 0) {
-    ShowWarning(failId);
-    return false;
+    ShowStatus(failed);
+    return failed;
   }
-  return true;
+  return Done();
 }
 
 }  // namespace
@@ -276,26 +279,22 @@ const char* PrefsFolder() {
   return gPrefsFolder;
 }
 
-bool ReadPrefsFile(int16_t file, bool settingsFile) {
+Status ReadPrefsFile(int16_t file, bool settingsFile) {
   gUserAbort = 0;
-  bool valid = ReadPrefsBody(file, settingsFile);
-  if (!valid) {
-    if (settingsFile) {
-      ShowWarning(83);
-    } else {
-      ShowWarning(40);
-      SetDefaults();
-    }
-  }
-  return valid;
+  if (ReadPrefsBody(file, settingsFile)) return Done();
+  Status invalid = Failed(settingsFile ? kStrInvalidSettingsFile : kStrInvalidPrefsFile);
+  ShowStatus(invalid);
+  if (!settingsFile) SetDefaults();
+  return invalid;
 }
 
-bool WritePrefsFile(int16_t file, bool settingsFile) {
+Status WritePrefsFile(int16_t file, bool settingsFile) {
   memset(gPrefs->selectedPreset, 0, sizeof gPrefs->selectedPreset);
   memcpy(gPrefs->selectedPreset, gConvSettings->name, strnlen(gConvSettings->name, sizeof gConvSettings->name - 1));
-  if (WritePrefsBody(file, settingsFile)) return true;
-  ShowWarning(settingsFile ? 82 : 39);
-  return false;
+  if (WritePrefsBody(file, settingsFile)) return Done();
+  Status failed = Failed(settingsFile ? kStrCantWriteSettings : kStrCantWritePrefs);
+  ShowStatus(failed);
+  return failed;
 }
 
 void LoadPreferences() {
@@ -316,7 +315,7 @@ void LoadPreferences() {
   } else {
     SetDefaults();
   }
-  if (CustomColorCount() == 0) LoadDefaultCustomColors();
+  if (CustomColorCount() == 0) ShowStatus(LoadDefaultCustomColors());
 
   file = gDocument->settingsFilePath[0] ? FileOpen(gDocument->settingsFilePath, kFileRead) : kNoFile;
   if (file != kNoFile) {
@@ -326,7 +325,8 @@ void LoadPreferences() {
   if (PresetCount() == 0) {
     ConversionSettings defaults;
     SetBuiltInDefaults(&defaults);
-    AddPreset(&defaults);
+    ConversionSettings* added;
+    AddPreset(&defaults, &added);
   }
   *gConvSettingsEdit = *gConvSettings;
 
@@ -340,15 +340,15 @@ void LoadPreferences() {
   *gPrefsEdit = *gPrefs;
 }
 
-bool SavePreferences() {
+Status SavePreferences() {
   if (gDocument->Test(Flag::pluginDirChanged)) {
     memset(gPrefs->pluginFolder, 0, sizeof gPrefs->pluginFolder);
     CopyName(gPrefs->pluginFolder, gDocument->pluginDirectory);
   }
   if (!gDocument->prefsFilePath[0] || !gDocument->settingsFilePath[0]) BuildFilePaths();
-  bool prefs = SaveOneFile(gDocument->prefsFilePath, false);
-  bool settings = SaveOneFile(gDocument->settingsFilePath, true);
-  return prefs && settings;
+  Status prefs = SaveOneFile(gDocument->prefsFilePath, false);
+  Status settings = SaveOneFile(gDocument->settingsFilePath, true);
+  return prefs.ok() ? settings : prefs;
 }
 
 void DefaultPrefsRecord(PrefsRecord* r) {
@@ -360,7 +360,7 @@ void DefaultPrefsRecord(PrefsRecord* r) {
   r->wandTolerance = 32;
   r->flags0 = PrefFlag::beepAfterConvert | PrefFlag::expandSpread | 0x20;
   r->flags1 = PrefFlag::savePositions | PrefFlag::eliminateHidden;
-  strncpy(r->selectedPreset, LoadString(236), sizeof r->selectedPreset - 1);
+  strncpy(r->selectedPreset, LoadString(kStrDefaults), sizeof r->selectedPreset - 1);
   CopyName(r->scratchFolder, TempFolder());
 }
 
@@ -371,7 +371,8 @@ void SetDefaults() {
   *gConvSettingsEdit = *gConvSettings;
   DefaultPrefsRecord(gPrefsEdit);
   *gPrefs = *gPrefsEdit;
-  AddPreset(gConvSettings);
+  ConversionSettings* added;
+  AddPreset(gConvSettings, &added);
 }
 
 // ---------------------------------------------------------------------------
@@ -382,57 +383,57 @@ ConversionSettings* PresetAt(int index) {
   return PresetBlock() + index;
 }
 
-ConversionSettings* AddPreset(const ConversionSettings* settings) {
+Status AddPreset(const ConversionSettings* settings, ConversionSettings** added) {
+  *added = nullptr;
   int count = PresetCount();
-  if (count >= kMaxPresets) {
-    ShowWarning(305);
-    return nullptr;
-  }
+  Status failed = count >= kMaxPresets ? Failed(kStrPresetLimit) : Done();
   size_t need = static_cast<size_t>(count + 1) * sizeof(ConversionSettings);
-  if (gPresetHandle == kNoMem) {
+  if (!failed.ok()) {
+  } else if (gPresetHandle == kNoMem) {
     gPresetHandle = MemAlloc(kPresetGrowStep * sizeof(ConversionSettings));
-    if (gPresetHandle == kNoMem) {
-      ShowWarning(237);
-      return nullptr;
-    }
+    if (gPresetHandle == kNoMem) failed = Failed(kStrNotEnoughMemory);
   } else if (MemSize(gPresetHandle) < need &&
              !MemResize(gPresetHandle, need + (kPresetGrowStep - 1) * sizeof(ConversionSettings))) {
-    ShowWarning(237);
-    return nullptr;
+    failed = Failed(kStrNotEnoughMemory);
+  }
+  if (!failed.ok()) {
+    ShowStatus(failed);
+    return failed;
   }
   ConversionSettings* entry = PresetBlock() + count;
   *entry = *settings;
   entry->name[sizeof entry->name - 1] = 0;
   gPrefs->presetCount = static_cast<int16_t>(count + 1);
   RefreshPresetPointer();
-  return entry;
+  *added = entry;
+  return Done();
 }
 
-bool DeletePreset(int index) {
+Status DeletePreset(int index) {
   ConversionSettings* entry = PresetAt(index);
-  if (!entry) return false;
+  if (!entry) return Failed();
   if (IsDefaultsName(entry->name)) {
-    ShowWarning(252);
-    return false;
+    ShowWarning(kStrCantDeleteDefaults);
+    return Failed(kStrCantDeleteDefaults);
   }
   int after = PresetCount() - index - 1;  // presets behind the deleted one
   if (after > 0) memmove(entry, entry + 1, static_cast<size_t>(after) * sizeof *entry);
   gPrefs->presetCount = static_cast<int16_t>(index + (after > 0 ? after : 0));
   RefreshPresetPointer();
-  return true;
+  return Done();
 }
 
-bool RenamePreset(int index, const char* name) {
+Status RenamePreset(int index, const char* name) {
   ConversionSettings* entry = PresetAt(index);
-  if (!entry) return false;
+  if (!entry) return Failed();
   if (IsDefaultsName(entry->name)) {
-    if (SameName(name, entry->name)) return true;
-    ShowWarning(254);
-    return false;
+    if (SameName(name, entry->name)) return Done();
+    ShowWarning(kStrCantRenameDefaults);
+    return Failed(kStrCantRenameDefaults);
   }
   memset(entry->name, 0, sizeof entry->name);
   strncpy(entry->name, name, sizeof entry->name - 1);
-  return true;
+  return Done();
 }
 
 int FindPreset(const char* name) {
@@ -448,24 +449,24 @@ void ClearPresets() {
   gDocument->settingsPresetList = nullptr;
 }
 
-int CheckPresetName(const char* name, int selected) {
-  int id = 0;
+Status CheckPresetName(const char* name, int selected) {
+  Status checked = Done();
   if (!name[0]) {
-    id = 135;
-  } else if (SameName(name, LoadString(153))) {
-    id = 312;
+    checked = Failed(kStrEnterName);
+  } else if (SameName(name, LoadString(kStrNewOption))) {
+    checked = Failed(kStrNameReserved);
   } else {
     // Any other entry of that name is a clash, also when a new preset is
     // being created while an existing one is selected.
     for (int i = 0; i < PresetCount(); ++i)
-      if (i != selected && SameName(PresetAt(i)->name, name)) id = 136;
+      if (i != selected && SameName(PresetAt(i)->name, name)) checked = Failed(kStrNameInUse);
   }
-  if (id) ShowWarning(id);
-  return id;
+  ShowStatus(checked);
+  return checked;
 }
 
 bool ApplySelectedPreset() {
-  const char* name = (gPrefs->flags0 & PrefFlag::restoreSettings) ? gPrefs->selectedPreset : LoadString(236);
+  const char* name = (gPrefs->flags0 & PrefFlag::restoreSettings) ? gPrefs->selectedPreset : LoadString(kStrDefaults);
   int index = FindPreset(name);
   if (index < 0) return false;
   *gConvSettings = *PresetAt(index);
@@ -500,7 +501,7 @@ void RecordDialogPosition(int index, int32_t left, int32_t top) {
 }
 
 void AskKeepPositions() {
-  if (AskQuestion(258) == kAnswerYes) return;
+  if (AskQuestion(kStrUsePreviousPositions) == kAnswerYes) return;
   for (PrefsRecord* r : {gPrefs, gPrefsEdit}) memset(r->dialogPositions, 0, 18 * sizeof r->dialogPositions[0]);
-  ShowWarning(259);
+  ShowWarning(kStrPositionsReset);
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "core/records.h"
+#include "core/status.h"
 #include "engine/settings.h"
 
 inline constexpr char kPrefsFileName[] = "TS.PRF";
@@ -34,20 +35,20 @@ const char* PrefsFolder();
 // Reads an open preferences file (settingsFile false) or settings presets file
 // (true). Shows message 361 for a version 1 file; an invalid file shows
 // message 40 and falls back to the defaults (preferences), or message 83 and
-// keeps the presets read before the fault (settings). Returns true when the
-// file was valid. The caller closes the file.
-bool ReadPrefsFile(int16_t file, bool settingsFile);
+// keeps the presets read before the fault (settings). Done when the file was
+// valid. The caller closes the file.
+Status ReadPrefsFile(int16_t file, bool settingsFile);
 // Writes a created file anew. Shows message 39 (preferences) or 82 (settings)
-// on failure and returns false.
-bool WritePrefsFile(int16_t file, bool settingsFile);
+// on failure and returns it.
+Status WritePrefsFile(int16_t file, bool settingsFile);
 
 // Start-up: points the records, builds the file paths, reads both files (or
 // takes the defaults), makes sure the "Defaults" preset exists and applies the
 // selected preset.
 void LoadPreferences();
-// Exit: writes both files. False when either could not be written (its
+// Exit: writes both files. Failed when either could not be written (its
 // message was shown); an earlier file on disk is then left as it was.
-bool SavePreferences();
+Status SavePreferences();
 
 // The default preferences and settings: every preset and custom color
 // deleted, the conversion settings and the preferences at their defaults, and
@@ -62,24 +63,24 @@ void DefaultPrefsRecord(PrefsRecord* record);
 int PresetCount();
 // nullptr outside the list. Valid until the list changes.
 ConversionSettings* PresetAt(int index);
-// Appends a copy of `settings`; returns the new entry, or nullptr after
-// message 305 (500 presets) or 237 (memory).
-ConversionSettings* AddPreset(const ConversionSettings* settings);
-// Removes an entry. "Defaults" is refused with message 252 (false).
-bool DeletePreset(int index);
-// Renames an entry. Renaming "Defaults" is refused with message 254 (false);
-// the name is cut to 31 characters.
-bool RenamePreset(int index, const char* name);
+// Appends a copy of `settings` (the new entry in `*added`); Failed after
+// message 305 (500 presets) or 237 (memory), `*added` then nullptr.
+Status AddPreset(const ConversionSettings* settings, ConversionSettings** added);
+// Removes an entry. "Defaults" is refused with message 252.
+Status DeletePreset(int index);
+// Renames an entry. Renaming "Defaults" is refused with message 254; the
+// name is cut to 31 characters.
+Status RenamePreset(int index, const char* name);
 // Exact (case-sensitive) whole-name match; -1 when none.
 int FindPreset(const char* name);
 // Empties the list and releases its memory.
 void ClearPresets();
 
 // The name check of the Settings dialog (Create and OK). `selected` is the
-// entry being named (-1 for a new one or the unsaved extra entry). Shows the
-// message and returns its number: 135 empty, 312 the reserved "New Option",
-// 136 already in use; 0 when the name may be used.
-int CheckPresetName(const char* name, int selected);
+// entry being named (-1 for a new one or the unsaved extra entry). Done when
+// the name may be used; otherwise shows and returns Failed with message 135
+// (empty), 312 (the reserved "New Option") or 136 (already in use).
+Status CheckPresetName(const char* name, int selected);
 
 // Copies the selected preset into the current settings: the name stored in
 // the preferences when "Restore Selected Settings on Startup" is on, else

@@ -8,6 +8,7 @@
 #include "core/records.h"
 #include "engine/conversion.h"
 #include "engine/settings.h"
+#include "platform/string_ids.h"
 #include "shell/document.h"
 #include "tests/support/support.h"
 
@@ -19,7 +20,7 @@ class PathStoreTest : public TessTest {
     TessTest::SetUp();
     gArtScale = 1;
     gMaxPaths = 10000;
-    ASSERT_EQ(ResetPathStore(), 0);
+    ASSERT_TRUE(ResetPathStore().ok());
   }
   void TearDown() override {
     DeleteAllPaths();
@@ -248,12 +249,12 @@ TEST_F(PathStoreTest, MemoryShortDiscardsOrStopsWithMessage66) {
 
   // With fewer than 100 paths nothing can be gained: message 66 and stop.
   DeleteAllPaths();
-  ASSERT_EQ(ResetPathStore(), 0);
+  ASSERT_TRUE(ResetPathStore().ok());
   Squares(20, 10);
   MemFailNext(1);
   Path({{0, 0}, {50, 0}});
-  EXPECT_EQ(MessageIds(), std::vector<int>{66});
-  EXPECT_EQ(gUserAbort, 1);
+  EXPECT_EQ(StopStatus(), Stopped(kStrNoMemoryAfterDiscard));
+  EXPECT_TRUE(MessageIds().empty()) << "the conversion's caller shows it";
   EXPECT_EQ(gPathCount, 20) << "the paths made so far stay";
 }
 
@@ -278,16 +279,17 @@ TEST_F(PathStoreTest, ConversionShowsTheDiscardMessageAfterwards) {
       for (int x = 1; x < 64; x += 3) SetWorkPixel(x, y);  // 441 dots
     gConvSettings->noiseSuppression = 100;
     gMaxPaths = limit ? 200 : 10000;
-    ConvertImage(false);
+    Status converted = ConvertImage(false);
+    EXPECT_TRUE(MessageIds().empty()) << "the shell shows the result";
     if (limit) {
-      EXPECT_EQ(MessageIds(), std::vector<int>{150});
+      EXPECT_EQ(converted, Done(kStrPathLimitExceeded));
       // 441 equal dots: the store stays nearly full rather than collapsing.
       EXPECT_LE(gPathCount, 200);
       EXPECT_GE(gPathCount, 175);
       EXPECT_EQ(gDocument->droppedPathCount, 441 - gPathCount);
       EXPECT_GT(gMinPathLength, 0);
     } else {
-      EXPECT_TRUE(MessageIds().empty());
+      EXPECT_EQ(converted, Done());
       EXPECT_EQ(gPathCount, 441);
     }
     CloseDocument();
@@ -309,9 +311,9 @@ TEST_F(PathStoreTest, ConversionShortOfMemoryDiscardsAndSaysSoAfterwards) {
   gDocument->imageWindow = reinterpret_cast<WindowHandle>(this);
   gTicks = 0;
   SetTickSource(ShortOfMemorySoon);
-  ConvertImage(false);
+  Status converted = ConvertImage(false);
   MemResetFailures();
-  EXPECT_EQ(MessageIds(), std::vector<int>{58});
+  EXPECT_EQ(converted, Done(kStrPathsSkippedMemory));
   EXPECT_EQ(gUserAbort, 0);
   EXPECT_GE(gPathCount, 150) << "the squares stay";
   EXPECT_LE(gPathCount, 200);
@@ -348,7 +350,7 @@ TEST_F(PathStoreTest, HiddenCountRules) {
   DeletePath(&gPaths[1]);
   EXPECT_EQ(gHiddenPathCount, 2);
   EXPECT_EQ(gPathCount, 0);
-  ASSERT_EQ(ResetPathStore(), 0);  // a paused conversion resumes
+  ASSERT_TRUE(ResetPathStore().ok());  // a paused conversion resumes
   EXPECT_EQ(gPathCount, 2);
   EXPECT_EQ(gHiddenPathCount, 0);
   gHiddenPathCount = gPathCount;
@@ -364,7 +366,7 @@ TEST_F(PathStoreTest, UndoCopyAndSwap) {
   Squares(2, 10);
   gDocument->selectedPathCount = 1;
   PathStoreCopy copy;
-  ASSERT_TRUE(CopyPathStore(&copy));
+  ASSERT_TRUE(CopyPathStore(&copy).ok());
   std::vector<int16_t> before = Words(1);
   DeletePath(&gPaths[0]);
   penX = 99;
@@ -390,7 +392,7 @@ TEST_F(PathStoreTest, UndoCopyAndSwap) {
   // Memory short for the copy: false, and nothing is left behind.
   int blocks = MemLiveCount();
   MemFailNext(1);
-  EXPECT_FALSE(CopyPathStore(&copy));
+  EXPECT_FALSE(CopyPathStore(&copy).ok());
   EXPECT_EQ(MemLiveCount(), blocks);
 }
 

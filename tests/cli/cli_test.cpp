@@ -116,9 +116,7 @@ class CliTest : public TessTest {
     for (int y = 0; y < height; ++y)
       for (int x = 0; x < width; ++x)
         if (ink(x, y)) SetWorkPixel(x, y);
-    CopyName(gImage->path, path.c_str());
-    gPrefs->pixelWriterKind = 3;
-    ASSERT_EQ(WritePixelImage(), 1);
+    ASSERT_TRUE(WritePixelImage(path.c_str(), 3).ok());
     FreeWorkBits();
   }
   // Renders an EPS (anti-aliased, cut at 50 %) on a page of width x height

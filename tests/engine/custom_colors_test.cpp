@@ -13,6 +13,13 @@
 
 namespace {
 
+// The index CustomColorForProcess gives a process color (-1 when it failed).
+int16_t AutoColor(uint32_t color) {
+  int16_t index;
+  CustomColorForProcess(color, &index);
+  return index;
+}
+
 class CustomColorTest : public TessTest {
  protected:
   void SetUp() override {
@@ -24,7 +31,7 @@ class CustomColorTest : public TessTest {
     TessTest::TearDown();
   }
   static int Add(const char* name, uint8_t c, uint8_t m, uint8_t y, uint8_t k, uint8_t tagged = 0) {
-    CustomColorEntry* e = AddCustomColor();
+    CustomColorEntry* e = NewColorEntry();
     EXPECT_NE(e, nullptr);
     if (!e) return -1;
     strcpy(e->name, name);
@@ -40,13 +47,14 @@ class CustomColorTest : public TessTest {
     for (int i = 0; i < CustomColorCount(); ++i) names.push_back(CustomColorAt(i)->name);
     return names;
   }
-  void ReadText(const std::string& text) {
+  Status ReadText(const std::string& text) {
     std::string path = PathIn("colors");
     WriteFileBytes(path, text);
     int16_t file = FileOpen(path.c_str(), kFileRead);
-    ASSERT_NE(file, kNoFile);
-    ReadColorFile(file, nullptr, nullptr);
+    EXPECT_NE(file, kNoFile);
+    Status read = ReadColorFile(file, nullptr, nullptr);
     FileClose(file);
+    return read;
   }
   static std::vector<uint8_t> Color(int i) {
     const uint8_t* c = CustomColorAt(i)->color;
@@ -69,24 +77,23 @@ TEST_F(CustomColorTest, ExportWritesTheExactColorFile) {
       "Quenda_customcolor /terminate get exec\r\nQuenda_cshow /terminate get exec\r\n"
       "Quenda_cmykcolor /terminate get exec\r\nQuenda_packedarray /terminate get exec\r\n%%EOF\r\n";
   std::string path = PathIn("Default Custom Colors");
-  ASSERT_TRUE(ExportCustomColors(path.c_str(), false));
+  ASSERT_TRUE(ExportCustomColors(path.c_str(), false).ok());
   EXPECT_EQ(ReadFileBytes(path), head +
                                      "%%CMYKCustomColor: 0.55 0.5 1 0 (Sea (deep))\r\n"
                                      "%%+ 0 0.05 0.1 1 (Plain)\r\n%%+ 1 0 0 0 (Last)\r\n" +
                                      tail);
-  ASSERT_TRUE(ExportCustomColors(path.c_str(), true));
+  ASSERT_TRUE(ExportCustomColors(path.c_str(), true).ok());
   EXPECT_EQ(ReadFileBytes(path),
             head + "%%CMYKCustomColor: 0.55 0.5 1 0 (Sea (deep))\r\n%%+ 1 0 0 0 (Last)\r\n" + tail);
 
-  EXPECT_FALSE(ExportCustomColors(PathIn("no-folder/colors").c_str(), false));
-  EXPECT_EQ(MessageIds(), std::vector<int>{kStrCantExportColors});
+  EXPECT_EQ(ExportCustomColors(PathIn("no-folder/colors").c_str(), false), Failed(kStrCantExportColors));
   // A full disk: the message, and the list exported before stays whole.
   std::string before = ReadFileBytes(path);
   ClearMessageLog();
   FileFailWritesAfter(10);
-  EXPECT_FALSE(ExportCustomColors(path.c_str(), false));
+  EXPECT_EQ(ExportCustomColors(path.c_str(), false), Failed(kStrCantExportColors));
   FileFailWritesAfter(-1);
-  EXPECT_EQ(MessageIds(), std::vector<int>{kStrCantExportColors});
+  EXPECT_TRUE(MessageIds().empty()) << "the caller shows the status";
   EXPECT_EQ(ReadFileBytes(path), before);
   EXPECT_EQ(FolderEntries(Dir()), std::vector<std::string>{"Default Custom Colors"});
 }
@@ -119,7 +126,7 @@ TEST_F(CustomColorTest, ExportedListReadsBackUnchanged) {
   ASSERT_EQ(CustomColorCount(), 29);
   std::vector<CustomColorEntry> before(CustomColorList(), CustomColorList() + 29);
   std::string path = PathIn("colors");
-  ASSERT_TRUE(ExportCustomColors(path.c_str(), false));
+  ASSERT_TRUE(ExportCustomColors(path.c_str(), false).ok());
   ClearCustomColors();
   int16_t file = FileOpen(path.c_str(), kFileRead);
   ReadColorFile(file, nullptr, nullptr);
@@ -138,13 +145,14 @@ TEST_F(CustomColorTest, ListStopsAtNineHundred) {
     snprintf(name, sizeof name, "C%d", i);
     Add(name, 0, 0, 0, static_cast<uint8_t>(i));
   }
-  EXPECT_EQ(AddCustomColor(), nullptr);
-  EXPECT_EQ(MessageIds(), std::vector<int>{kStrCustomColorLimit});
-  ClearMessageLog();
-  ReadText("%%CMYKCustomColor: 0 0 0 1 (C5)\n%%+ 0 0 0 1 (New one)\n%%+ 0 0 0 1 (Another)\n");
+  Status added;
+  EXPECT_EQ(NewColorEntry(&added), nullptr);
+  EXPECT_EQ(added, Failed(kStrCustomColorLimit));
+  // The reader stops at the first refusal; an existing name still takes its color.
+  EXPECT_EQ(ReadText("%%CMYKCustomColor: 0 0 0 1 (C5)\n%%+ 0 0 0 1 (New one)\n%%+ 0 0 0 1 (Another)\n"),
+            Failed(kStrCustomColorLimit));
   EXPECT_EQ(CustomColorCount(), kMaxCustomColors);
-  EXPECT_EQ(Color(5)[3], 255);                                     // an existing name still takes its color
-  EXPECT_EQ(MessageIds(), std::vector<int>{kStrCustomColorLimit});  // the reader stops at the first refusal
+  EXPECT_EQ(Color(5)[3], 255);
 
   DeleteCustomColor(0);
   EXPECT_EQ(CustomColorCount(), kMaxCustomColors - 1);
@@ -155,8 +163,9 @@ TEST_F(CustomColorTest, ListStopsAtNineHundred) {
 
 TEST_F(CustomColorTest, MemoryShortageRefusesTheEntry) {
   MemFailNext(1);
-  EXPECT_EQ(AddCustomColor(), nullptr);
-  EXPECT_EQ(MessageIds(), std::vector<int>{237});
+  Status added;
+  EXPECT_EQ(NewColorEntry(&added), nullptr);
+  EXPECT_EQ(added, Failed(kStrNotEnoughMemory));
   EXPECT_EQ(CustomColorCount(), 0);
 }
 
@@ -184,43 +193,44 @@ TEST_F(CustomColorTest, ImportAppendsTildesAndTags) {
   WriteFileBytes(path, "%%CMYKCustomColor: 0 1 1 0 (Red)\n%%+ 0 0.5 1 0 (Red)\n%%+ 1 0 0 0 (Cyan)\n");
   CustomColorEntry list[kMaxCustomColors];
   int count = 0;
-  ASSERT_TRUE(ReadImportFile(path.c_str(), list, &count));
+  ASSERT_TRUE(ReadImportFile(path.c_str(), list, &count).ok());
   ASSERT_EQ(count, 2);
   EXPECT_EQ(list[0].color[1], 128);
   EXPECT_EQ(CustomColorCount(), 5);  // the list itself is untouched
-  EXPECT_FALSE(ReadImportFile(PathIn("missing").c_str(), list, &count));
-  EXPECT_EQ(MessageIds(), std::vector<int>{kStrCantOpenColorFile});
+  EXPECT_EQ(ReadImportFile(PathIn("missing").c_str(), list, &count), Failed(kStrCantOpenColorFile));
 }
 
 TEST_F(CustomColorTest, NewColorsTakeTheSmallestFreeNumber) {
-  EXPECT_EQ(NewCustomColor(false), 0);
-  EXPECT_EQ(NewCustomColor(true), 1);
+  int index = -1;
+  EXPECT_TRUE(NewCustomColor(false, &index).ok());
+  EXPECT_EQ(index, 0);
+  EXPECT_TRUE(NewCustomColor(true, &index).ok());
+  EXPECT_EQ(index, 1);
   EXPECT_EQ(Names(), (std::vector<std::string>{"New Color 1", "New Color 2"}));
   EXPECT_EQ(CustomColorAt(1)->tagged, 1);
   EXPECT_EQ(TaggedCustomColorCount(), 1);
   DeleteCustomColor(0);
-  NewCustomColor(false);
+  NewCustomColor(false, &index);
   EXPECT_EQ(Names(), (std::vector<std::string>{"New Color 2", "New Color 1"}));
 }
 
 TEST_F(CustomColorTest, DialogChecksNamesAsksBeforeReplacingAndCounts) {
   Add("New Color 1", 0, 0, 0, 0, 1);
   Add("Brick", 0, 0, 0, 0);
-  EXPECT_FALSE(RenameCustomColor(1, ""));
-  EXPECT_FALSE(RenameCustomColor(1, "New Color 1"));
-  EXPECT_TRUE(RenameCustomColor(1, "Brick"));  // its own name
-  EXPECT_TRUE(RenameCustomColor(1, "Clay"));
-  EXPECT_EQ(MessageIds(), (std::vector<int>{135, 136}));
+  EXPECT_EQ(RenameCustomColor(1, ""), Failed(kStrEnterName));
+  EXPECT_EQ(RenameCustomColor(1, "New Color 1"), Failed(kStrNameInUse));
+  EXPECT_TRUE(RenameCustomColor(1, "Brick").ok());  // its own name
+  EXPECT_TRUE(RenameCustomColor(1, "Clay").ok());
   EXPECT_STREQ(CustomColorAt(1)->name, "Clay");
 
   ClearMessageLog();
   const uint8_t swatch[4] = {1, 2, 3, 4};
-  EXPECT_TRUE(SetSwatchColor(0, swatch));  // a new color is replaced without asking
+  EXPECT_TRUE(SetSwatchColor(0, swatch).ok());  // a new color is replaced without asking
   EXPECT_TRUE(MessageIds().empty());
   ScriptAnswers({kAnswerNo, kAnswerYes});
-  EXPECT_FALSE(SetSwatchColor(1, swatch));
+  EXPECT_FALSE(SetSwatchColor(1, swatch).ok());
   EXPECT_EQ(Color(1), (std::vector<uint8_t>{0, 0, 0, 0}));
-  EXPECT_TRUE(SetSwatchColor(1, swatch));
+  EXPECT_TRUE(SetSwatchColor(1, swatch).ok());
   EXPECT_EQ(Color(1), (std::vector<uint8_t>{1, 2, 3, 4}));
   EXPECT_EQ(MessageIds(), (std::vector<int>{kStrReplaceColorValues, kStrReplaceColorValues}));
 
@@ -239,7 +249,7 @@ TEST_F(CustomColorTest, UseByPathsFindsFillsAndStrokes) {
   Add("A", 0, 0, 0, 0);
   Add("B", 0, 0, 0, 0);
   Add("C", 0, 0, 0, 0);
-  ASSERT_EQ(ResetPathStore(), 0);
+  ASSERT_TRUE(ResetPathStore().ok());
   MakeBitmapImage(32, 32);
   penX = penY = 1;
   BeginPath(PathPaint{});
@@ -358,13 +368,13 @@ TEST_F(CustomColorTest, AutoColorsAreMadeReusedAndRemoved) {
   Add("Auto Colorful", 5, 5, 5, 5);
   RemoveAutoColors();
   EXPECT_EQ(Names(), std::vector<std::string>{"Kept"});
-  EXPECT_EQ(CustomColorForProcess(0xFF000000u), 1);  // Kept has this color but predates the conversion
-  EXPECT_EQ(CustomColorForProcess(0x000000FFu), 2);
-  EXPECT_EQ(CustomColorForProcess(0xFF000000u), 1);
+  EXPECT_EQ(AutoColor(0xFF000000u), 1);  // Kept has this color but predates the conversion
+  EXPECT_EQ(AutoColor(0x000000FFu), 2);
+  EXPECT_EQ(AutoColor(0xFF000000u), 1);
   EXPECT_EQ(Names(), (std::vector<std::string>{"Kept", "Auto Color 1", "Auto Color 2"}));
   EXPECT_EQ(Color(2), (std::vector<uint8_t>{255, 0, 0, 0}));
   RemoveAutoColors();
-  EXPECT_EQ(CustomColorForProcess(0x00FF0000u), 1);
+  EXPECT_EQ(AutoColor(0x00FF0000u), 1);
   EXPECT_EQ(Names(), (std::vector<std::string>{"Kept", "Auto Color 1"}));
 }
 

@@ -86,20 +86,13 @@ TEST_F(DriverTest, WhiteLinesInvertsForTheConversionAndPutsTheBitmapBack) {
 TEST_F(DriverTest, NoPathsFoundUnlessStopped) {
   MakeBitmapImage(200, 120);  // a blank image: nothing to trace
   gDocument->imageWindow = reinterpret_cast<WindowHandle>(this);
-  ConvertImage(false);
-  EXPECT_EQ(MessageIds(), std::vector<int>{131});
+  EXPECT_EQ(ConvertImage(false), Done(kStrNoPathsFound));
 
-  ClearMessageLog();
   gTicks += 100;
   QueueEscape();
-  ConvertImage(false);
+  EXPECT_EQ(ConvertImage(false), Stopped()) << "a stopped conversion has nothing to tell";
   EXPECT_EQ(gUserAbort, 1);
-  EXPECT_TRUE(MessageIds().empty()) << "a stopped conversion shows nothing";
-
-  ClearMessageLog();
-  gDocument->Set(Flag::batchRunning);
-  ConvertImage(false);
-  EXPECT_TRUE(MessageIds().empty()) << "a batch never waits on a message";
+  EXPECT_TRUE(MessageIds().empty()) << "the shell shows the result";
 }
 
 TEST_F(DriverTest, StoppingKeepsThePathsMadeSoFarAndRestoresTheBitmap) {
@@ -149,9 +142,8 @@ TEST_F(DriverTest, TemplateSpooledToMemtempStaysAsTheImageFileUntilClose) {
 TEST_F(DriverTest, MemoryShortForTheWorkBufferEndsTheConversion) {
   MakeDrawing();
   MemFailAbove(60000);  // the work buffer (about 64 KB) cannot be had
-  ConvertImage(false);
+  EXPECT_EQ(ConvertImage(false), Failed(kStrInsufficientMemory));
   MemResetFailures();
-  EXPECT_EQ(MessageIds(), (std::vector<int>{11, 131}));
   EXPECT_TRUE(ScratchFiles().empty());
   EXPECT_FALSE(gDocument->Test(Flag::busy));
 }
@@ -160,8 +152,7 @@ TEST_F(DriverTest, MemoryShortForThePathStoreEndsBeforeAnyPass) {
   MakeDrawing();
   std::string before = Bitmap();
   MemFailNext(1);
-  ConvertImage(false);
-  EXPECT_EQ(MessageIds(), (std::vector<int>{11, 131}));
+  EXPECT_EQ(ConvertImage(false), Failed(kStrInsufficientMemory));
   EXPECT_EQ(Bitmap(), before);
 }
 
@@ -177,8 +168,7 @@ TEST_F(DriverTest, ScratchStoresLiveInTheScratchFolder) {
 
   strcpy(gPrefs->scratchFolder, (Dir() + "missing/").c_str());
   EXPECT_EQ(OpenScratchStore(kStoreDgtemp), kNoFile);
-  EXPECT_EQ(MessageIds(), std::vector<int>{155});
-  EXPECT_EQ(gUserAbort, 1);
+  EXPECT_EQ(StopStatus(), Stopped(kStrCantOpenScratch));
 }
 
 TEST_F(DriverTest, StaleStoresAreDeletedAtStart) {
@@ -273,7 +263,7 @@ TEST_F(DriverTest, RowProgressShowsTitleAndPathCount) {
 // conversion's, Convert Selection Edge strokes centerlines black.
 TEST_F(DriverTest, ConversionPathsTakeTheirPaintFromTheConversionState) {
   MakeBitmapImage(32, 32);
-  ASSERT_EQ(ResetPathStore(), 0);
+  ASSERT_TRUE(ResetPathStore().ok());
   struct Case {
     int16_t mode, colorMode;
     double width;

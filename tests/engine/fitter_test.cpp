@@ -88,7 +88,7 @@ void DrawDisc(int cx, int cy, int r, int on = 1) {
 // state between the corner angles and the fitting.
 template <typename Fn>
 void FitFirst(Fn beforeFit) {
-  ASSERT_EQ(ResetPathStore(), 0);
+  ASSERT_TRUE(ResetPathStore().ok());
   StartObjectSearch();
   ASSERT_GT(TraceNextObject(), 0);
   BuildPolygon();

@@ -32,7 +32,7 @@ class LevelsTest : public TessTest {
     gImage->resolutionX = gImage->resolutionY = 300;
     ASSERT_TRUE(SetRowGeometry());
     ASSERT_TRUE(AllocWorkBits());
-    ASSERT_EQ(MakeSampleStore(), 0);
+    ASSERT_TRUE(MakeSampleStore().ok());
     ASSERT_TRUE(SampleStoreInMemory());
     for (int y = 0; y < 2; ++y) PutSampleRow(y, samples.data(), 0, width, spp, 0);
   }

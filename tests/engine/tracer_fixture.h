@@ -79,7 +79,7 @@ class OutlineTest : public TessTest {
 
   // Runs the outline loop of the driver over the working bitmap.
   void OutlineAll() {
-    ASSERT_EQ(ResetPathStore(), 0);
+    ASSERT_TRUE(ResetPathStore().ok());
     StartObjectSearch();
     int noise = NoiseThreshold(gConvSettings);
     for (;;) {

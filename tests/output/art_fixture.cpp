@@ -236,7 +236,7 @@ bool Near(uint32_t color, uint32_t expected, int tolerance) {
 void ArtTest::SetUp() {
   TessTest::SetUp();
   ClearCustomColors();
-  ASSERT_EQ(ResetPathStore(), 0);
+  ASSERT_TRUE(ResetPathStore().ok());
 }
 
 void ArtTest::TearDown() {

@@ -10,6 +10,7 @@
 #include "output/art_writer.h"
 #include "output/stream.h"
 #include "platform/platform.h"
+#include "platform/string_ids.h"
 #include "tests/output/art_fixture.h"
 
 namespace {
@@ -22,12 +23,12 @@ uint32_t FastTicks() { return gTicks += 120; }
 
 class EpsDocumentTest : public ArtTest {
  protected:
-  std::string Save(int16_t format, int16_t preview, int scratch = 0, int expect = 1) {
+  std::string Save(int16_t format, int16_t preview, int scratch = 0) {
     gPrefs->outputFormat = format;
     gPrefs->previewKind = preview;
     std::string path = PathIn("art.eps");
-    EXPECT_EQ(SaveArt(path.c_str(), scratch), expect);
-    return expect ? MaskDate(ReadFileBytes(path)) : std::string();
+    EXPECT_EQ(SaveArt(path.c_str(), scratch), Done());
+    return MaskDate(ReadFileBytes(path));
   }
   // A 64 x 32 image at 72 dpi: one pixel is one point, art y grows downwards.
   void SmallArt() {
@@ -223,7 +224,7 @@ TEST_F(EpsDocumentTest, PreviewFileStartsWithDosHeaderAndEmbedsTiff) {
     gPrefs->outputFormat = 3;
     gPrefs->previewKind = preview;
     std::string path = PathIn("art.eps");
-    ASSERT_EQ(SaveArt(path.c_str(), 0), 1);
+    ASSERT_TRUE(SaveArt(path.c_str(), 0).ok());
     std::string bytes = ReadFileBytes(path);
     auto le32 = [&bytes](size_t at) {
       return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8 |
@@ -263,7 +264,7 @@ TEST_F(EpsDocumentTest, FailedOrCancelledSaveKeepsTheOldFile) {
     gPrefs->previewKind = f.preview;
     // The size of a complete save, so that a disk can also fill up at its
     // very end (the preview, the rewritten binary header, the trailer).
-    ASSERT_EQ(SaveArt(PathIn("complete").c_str(), 0), 1);
+    ASSERT_TRUE(SaveArt(PathIn("complete").c_str(), 0).ok());
     int64_t size = static_cast<int64_t>(ReadFileBytes(PathIn("complete")).size());
     FileDelete(PathIn("complete").c_str());
     struct Failure {
@@ -284,7 +285,7 @@ TEST_F(EpsDocumentTest, FailedOrCancelledSaveKeepsTheOldFile) {
       } else {
         FileFailWritesAfter(fail.budget);
       }
-      EXPECT_EQ(SaveArt(path.c_str(), fail.scratch), 0);
+      Status saved = SaveArt(path.c_str(), fail.scratch);
       FileFailWritesAfter(-1);
       SetTickSource(nullptr);
       EXPECT_EQ(ReadFileBytes(path), "the old art");
@@ -292,9 +293,10 @@ TEST_F(EpsDocumentTest, FailedOrCancelledSaveKeepsTheOldFile) {
       EXPECT_TRUE(gDocument->Test(Flag::artModified));
       EXPECT_TRUE(gDocument->Test(Flag::redrawPending));
       EXPECT_FALSE(gDocument->Test(Flag::artOutputRunning));
-      std::vector<int> shown;
-      if (fail.budget >= 0) shown.push_back(fail.scratch ? 13 : 12);
-      EXPECT_EQ(MessageIds(), shown) << "the disk message once, nothing on a cancel";
+      // A full disk stops the save with its message; a cancel without one.
+      int16_t reason = fail.budget < 0 ? 0 : fail.scratch ? kStrScratchDiskFull : kStrDiskFull;
+      EXPECT_EQ(saved, Stopped(reason));
+      EXPECT_TRUE(MessageIds().empty()) << "the caller shows the status";
     }
   }
 }
@@ -305,8 +307,7 @@ TEST_F(EpsDocumentTest, MetafileFormatGoesThroughItsWriter) {
   SmallArt();
   std::string path = PathIn("art.emf");
   gPrefs->outputFormat = 4;
-  EXPECT_EQ(SaveArt(path.c_str(), 0), 0);  // no metafile writer installed
-  EXPECT_EQ(MessageIds(), std::vector<int>{12});
+  EXPECT_EQ(SaveArt(path.c_str(), 0), Failed(kStrDiskFull));  // no metafile writer installed
 
   ClearMessageLog();
   gMetafileWriter = {[](const char*) {
@@ -319,7 +320,7 @@ TEST_F(EpsDocumentTest, MetafileFormatGoesThroughItsWriter) {
                        return gMetafileCalls.size() < 8;  // the second save cannot be put in place
                      }};
   gDocument->Set(Flag::artModified);
-  EXPECT_EQ(SaveArt(path.c_str(), 0), 1);
+  EXPECT_TRUE(SaveArt(path.c_str(), 0).ok());
   EXPECT_EQ(gMetafileCalls, (std::vector<std::string>{"create", "10", "6", "keep"}));
   EXPECT_EQ(gPageWidth, 64);  // the page scale is computed for the metafile too
   EXPECT_FALSE(gDocument->Test(Flag::artModified));
@@ -327,19 +328,17 @@ TEST_F(EpsDocumentTest, MetafileFormatGoesThroughItsWriter) {
   EXPECT_TRUE(MessageIds().empty());
 
   // A metafile that cannot be put in place fails the save like a full disk.
-  EXPECT_EQ(SaveArt(path.c_str(), 0), 0);
+  EXPECT_EQ(SaveArt(path.c_str(), 0), Stopped(kStrDiskFull));
   gMetafileWriter = {nullptr, nullptr, nullptr};
   EXPECT_EQ(gMetafileCalls.back(), "keep");
   EXPECT_TRUE(gDocument->Test(Flag::artModified));
-  EXPECT_EQ(MessageIds(), std::vector<int>{12});
 }
 
 TEST_F(EpsDocumentTest, OutputThatCannotBeCreatedFails) {
   SmallArt();
   gPrefs->outputFormat = 3;
   std::string path = PathIn("missing-folder/art.eps");
-  EXPECT_EQ(SaveArt(path.c_str(), 0), 0);
-  EXPECT_EQ(MessageIds(), std::vector<int>{12});
+  EXPECT_EQ(SaveArt(path.c_str(), 0), Failed(kStrDiskFull));
   EXPECT_FALSE(gDocument->Test(Flag::artOutputRunning));
 }
 

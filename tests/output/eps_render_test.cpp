@@ -20,7 +20,7 @@ class EpsRenderTest : public ArtTest {
     gPrefs->outputFormat = format;
     gPrefs->previewKind = preview;
     std::string path = PathIn("art.eps");
-    EXPECT_EQ(SaveArt(path.c_str(), 0), 1);
+    EXPECT_TRUE(SaveArt(path.c_str(), 0).ok());
     Raster raster;
     std::string log;
     EXPECT_TRUE(RenderEps(path, Dir(), &raster, &log)) << log;
@@ -32,7 +32,7 @@ class EpsRenderTest : public ArtTest {
 TEST_F(EpsRenderTest, EveryPaintKindFillsItsShape) {
   Image(96, 64, 72);
   ASSERT_TRUE(SetCustomColors(nullptr, 0));
-  CustomColorEntry* red = AddCustomColor();
+  CustomColorEntry* red = NewColorEntry();
   strcpy(red->name, "Red (spot)");
   red->color[1] = red->color[2] = 255;  // M and Y: red
   // Black under a white square, a 50% gray, a process cyan, a custom red at

@@ -21,7 +21,7 @@ class PathBodyTest : public ArtTest {
     gPrefs->outputFormat = format;
     gPrefs->previewKind = 0;
     std::string path = PathIn("art.eps");
-    EXPECT_EQ(SaveArt(path.c_str(), 0), 1);
+    EXPECT_TRUE(SaveArt(path.c_str(), 0).ok());
     std::string text = ReadFileBytes(path);
     size_t start = text.find(format >= 2 ? "%QV3_Note:\r0 D\r" : "%%Note:\r");
     size_t end = text.find("%%PageTrailer");
@@ -34,7 +34,7 @@ class PathBodyTest : public ArtTest {
     gPrefs->outputFormat = format;
     gPrefs->previewKind = 0;
     std::string path = PathIn("art.eps");
-    EXPECT_EQ(SaveArt(path.c_str(), 0), 1);
+    EXPECT_TRUE(SaveArt(path.c_str(), 0).ok());
     std::string text = ReadFileBytes(path);
     return text.substr(0, text.find("%%EndComments"));
   }
@@ -64,11 +64,11 @@ TEST_F(PathBodyTest, PaintLinesAreWrittenOnlyWhenThePaintChanges) {
 }
 
 TEST_F(PathBodyTest, CustomColorsByGeneration) {
-  CustomColorEntry* aqua = AddCustomColor();
+  CustomColorEntry* aqua = NewColorEntry();
   strcpy(aqua->name, "Aqua");
   aqua->color[0] = 255;
   aqua->color[2] = 140;
-  CustomColorEntry* red = AddCustomColor();
+  CustomColorEntry* red = NewColorEntry();
   strcpy(red->name, "Red");
   red->color[1] = red->color[2] = 255;
   int full = Dot(1, 1, {kPaintCustom, 0x00FFFF00, kPaintNone, 0, 10, 0});
@@ -109,7 +109,7 @@ TEST_F(PathBodyTest, ColorCommentsCoverEveryPathAndBothRoles) {
   EXPECT_NE(Header(3).find("%QV3_ColorUsage: Color\r%%DocumentProcessColors: Magenta Black\r"),
             std::string::npos);
   DeleteAllPaths();
-  ASSERT_EQ(ResetPathStore(), 0);
+  ASSERT_TRUE(ResetPathStore().ok());
   Dot(1, 1, {kPaintWhite, 0, kPaintNone, 0, 10, 0});
   EXPECT_NE(Header(3).find("%%DocumentProcessColors:\r"), std::string::npos);
 }

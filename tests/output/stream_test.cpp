@@ -5,6 +5,7 @@
 #include "core/records.h"
 #include "output/stream.h"
 #include "platform/platform.h"
+#include "platform/string_ids.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -15,7 +16,7 @@ class StreamTest : public TessTest {
   // Opens the stream, runs `body`, closes, returns the file's bytes.
   template <typename F>
   std::string Written(F body) {
-    EXPECT_NE(OutOpen(Path().c_str()), kNoFile);
+    EXPECT_TRUE(OutOpen(Path().c_str()).ok());
     body();
     OutClose();
     return ReadFileBytes(Path());
@@ -23,7 +24,7 @@ class StreamTest : public TessTest {
 };
 
 TEST_F(StreamTest, ExactlyFullBufferIsWrittenAtOnce) {
-  ASSERT_NE(OutOpen(Path().c_str()), kNoFile);
+  ASSERT_TRUE(OutOpen(Path().c_str()).ok());
   std::string block(2048, 'x');
   OutWrite(block.data(), 2000);
   OutWrite(block.data(), 48);
@@ -49,17 +50,17 @@ TEST_F(StreamTest, WritesThatStraddleTheBufferKeepTheirOrder) {
   EXPECT_EQ(got, expected);
 }
 
-TEST_F(StreamTest, DiskFullShowsOneMessageSetsAbortAndKeepsTheOldFile) {
+TEST_F(StreamTest, DiskFullStopsWithOneMessageAndKeepsTheOldFile) {
   WriteFileBytes(Path(), "old");
-  ASSERT_NE(OutOpen(Path().c_str()), kNoFile);
+  ASSERT_TRUE(OutOpen(Path().c_str()).ok());
   int16_t file = OutFile();
   FileFailWritesAfter(100);
   std::string block(2048, 'y');
   for (int i = 0; i < 5; ++i) OutWrite(block.data(), 2048);
   EXPECT_EQ(FileLength(file), 100) << "nothing is written after the failure";
-  EXPECT_FALSE(OutClose());
+  EXPECT_EQ(OutClose(), Stopped(kStrDiskFull));
   FileFailWritesAfter(-1);
-  EXPECT_EQ(MessageIds(), std::vector<int>{12});
+  EXPECT_TRUE(MessageIds().empty()) << "the caller shows the status";
   EXPECT_EQ(gUserAbort, 1);
   EXPECT_EQ(ReadFileBytes(Path()), "old");
   EXPECT_EQ(FolderEntries(Dir()), std::vector<std::string>{"out.txt"});
@@ -73,17 +74,18 @@ TEST_F(StreamTest, ClipboardWritesReportTheScratchDisk) {
   EXPECT_EQ(WriteChecked(f, 3, "abc"), 0);
   FileFailWritesAfter(-1);
   FileClose(f);
-  EXPECT_EQ(MessageIds(), std::vector<int>{13});
+  EXPECT_EQ(StopStatus(), Stopped(kStrScratchDiskFull));
+  EXPECT_TRUE(MessageIds().empty());
 }
 
 TEST_F(StreamTest, OpenFailsWithMessagesAndClearsAbort) {
   gUserAbort = 1;
-  EXPECT_EQ(OutOpen(PathIn("no/such/folder/x").c_str()), kNoFile);
+  EXPECT_EQ(OutOpen(PathIn("no/such/folder/x").c_str()), Failed(kStrDiskFull));
   EXPECT_EQ(gUserAbort, 0) << "opening clears the abort flag";
   WriteFileBytes(Path(), "old");
   MemFailNext(1);
-  EXPECT_EQ(OutOpen(Path().c_str()), kNoFile);
-  EXPECT_EQ(MessageIds(), (std::vector<int>{12, 237}));
+  EXPECT_EQ(OutOpen(Path().c_str()), Failed(kStrNotEnoughMemory));
+  EXPECT_TRUE(MessageIds().empty());
   EXPECT_EQ(ReadFileBytes(Path()), "old") << "a buffer failure leaves the old file";
   EXPECT_EQ(FolderEntries(Dir()), std::vector<std::string>{"out.txt"});
 }

@@ -16,6 +16,7 @@
 #include "output/svg_pdf_writers.h"
 #include "raster/open_image.h"
 #include "shell/document.h"
+#include "platform/string_ids.h"
 #include "tests/output/art_fixture.h"
 
 namespace {
@@ -29,7 +30,7 @@ class VectorArtTest : public ArtTest {
     std::string path = PathIn(name + (kind == kEps ? ".eps" : kind == kSvg ? ".svg" : ".pdf"));
     gPrefs->outputFormat = kind == kEps ? 3 : kind == kSvg ? kFormatSvg : kFormatPdf;
     gPrefs->previewKind = kind == kEps ? 1 : 0;
-    EXPECT_EQ(SaveArt(path.c_str(), 0), 1);
+    EXPECT_EQ(SaveArt(path.c_str(), 0), Done());
     return path;
   }
 
@@ -60,7 +61,7 @@ class VectorArtTest : public ArtTest {
   }
 
   CustomColorEntry* Custom(const char* name, uint32_t cmyk) {
-    CustomColorEntry* e = AddCustomColor();
+    CustomColorEntry* e = NewColorEntry();
     strcpy(e->name, name);
     for (int k = 0; k < 4; ++k) e->color[k] = static_cast<uint8_t>(cmyk >> (24 - 8 * k));
     return e;
@@ -224,7 +225,7 @@ TEST_F(VectorArtTest, TracedDrawingRendersAsInTheEpsFile) {
   strcpy(gImage->path, (SourceDir() + "/samples/sample.tif").c_str());
   strcpy(gImage->docName, "sample.eps");
   gImage->sourceType = static_cast<int16_t>(SourceTypeFromName(gImage->path));
-  ASSERT_NE(OpenDocument(nullptr), 0);
+  ASSERT_TRUE(OpenDocument(nullptr).ok());
   ConvertImage(false);
   ASSERT_GT(gPathCount, 10);
   ExpectSameRendering(true, true);
@@ -261,22 +262,22 @@ TEST_F(VectorArtTest, FullDiskShortMemoryAndStopLeaveNoFile) {
   gPrefs->outputFormat = kFormatPdf;
   struct Case {
     const char* what;
-    std::vector<int> messages;
-  } const cases[] = {{"disk full", {12}}, {"no memory for the compressor", {237}}, {"stopped", {}}};
+    int16_t message;  // the reason the save stopped with; 0 for the user's stop
+  } const cases[] = {{"disk full", kStrDiskFull}, {"no memory for the compressor", kStrNotEnoughMemory}, {"stopped", 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ClearMessageLog();
-    if (c.messages == std::vector<int>{12}) FileFailWritesAfter(300);
-    if (c.messages == std::vector<int>{237}) MemFailAbove(60000);  // the compressor's windows
-    if (c.messages.empty()) {
+    if (c.message == kStrDiskFull) FileFailWritesAfter(300);
+    if (c.message == kStrNotEnoughMemory) MemFailAbove(60000);  // the compressor's windows
+    if (c.message == 0) {
       SetTickSource(SecondTicks);  // the cancel poll looks at the events once a second
       QueueEscape();
     }
-    EXPECT_EQ(SaveArt(path.c_str(), 0), 0);
+    EXPECT_EQ(SaveArt(path.c_str(), 0), Stopped(c.message));
     FileFailWritesAfter(-1);
     MemResetFailures();
     SetTickSource(nullptr);
-    EXPECT_EQ(MessageIds(), c.messages);
+    EXPECT_TRUE(MessageIds().empty()) << "the caller shows the status";
     EXPECT_EQ(ReadFileBytes(path), "old") << "the file that was there stays";
     EXPECT_EQ(FolderEntries(Dir()), std::vector<std::string>{"art.pdf"}) << "no temporary is left";
   }

@@ -157,7 +157,7 @@ TEST_F(OpenImageTest, OpenDialogSetsTheSourceKindAndRemembersTheFolder) {
   gOpenImageDialog = FakeOpenDialog;
   gPrefs->wandTolerance = 77;
   gDialogAnswer = "scans/march/Page.PCX";
-  EXPECT_TRUE(PickImageFile());
+  EXPECT_TRUE(PickImageFile().ok());
   EXPECT_TRUE(gDocument->Test(Flag::downsample2to1));
   EXPECT_TRUE(gDocument->Test(Flag::artUntitled));
   EXPECT_EQ(gImage->sourceType, kSourcePcx);
@@ -165,7 +165,7 @@ TEST_F(OpenImageTest, OpenDialogSetsTheSourceKindAndRemembersTheFolder) {
   EXPECT_STREQ(gImage->docName, "scans/march/Page.PCX");
   EXPECT_EQ(gPrefsEdit->wandTolerance, 77);
   gDialogAnswer.clear();
-  EXPECT_FALSE(PickImageFile());  // Cancel
+  EXPECT_FALSE(PickImageFile().ok());  // Cancel
   EXPECT_FALSE(gDocument->Test(Flag::downsample2to1));
   EXPECT_STREQ(gImage->path, "scans/march/Page.PCX");
   ASSERT_EQ(gDialogFolders.size(), 2u);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/records.h"
+#include "platform/string_ids.h"
 #include "output/stream.h"
 #include "tests/support/support.h"
 
@@ -74,9 +75,7 @@ class PixelWriterTest : public TessTest {
   }
   std::string Write(int16_t kind, const std::string& name) {
     std::string path = PathIn(name);
-    strcpy(gImage->path, path.c_str());
-    gPrefs->pixelWriterKind = kind;
-    EXPECT_EQ(WritePixelImage(), 1);
+    EXPECT_TRUE(WritePixelImage(path.c_str(), kind).ok());
     return ReadFileBytes(path);
   }
   // The value of a directory entry (SHORT or LONG) of a written TIFF.
@@ -212,45 +211,36 @@ uint32_t StopOnThirdPoll() {
 
 TEST_F(PixelWriterTest, FailuresAndStopsKeepTheOldFile) {
   MakeBitmapImage(64, 64, 72);
-  strcpy(gImage->path, PathIn("no-folder/x.tif").c_str());
-  gPrefs->pixelWriterKind = 3;
-  EXPECT_EQ(WritePixelImage(), 0);
-  EXPECT_EQ(MessageIds(), std::vector<int>{12});
+  EXPECT_EQ(WritePixelImage(PathIn("no-folder/x.tif").c_str(), 3), Stopped(kStrDiskFull));
 
   // A full disk or a stop in the middle of either writer: the file that was
   // there stays as it was and nothing else is left in its folder.
   for (int16_t kind : {1, 3}) {
     for (bool stop : {false, true}) {
       SCOPED_TRACE(std::to_string(kind) + (stop ? " stop" : " full"));
-      ClearMessageLog();
       std::string path = PathIn("old.img");
       WriteFileBytes(path, "the old image");
-      strcpy(gImage->path, path.c_str());
-      gPrefs->pixelWriterKind = kind;
       if (stop) {
         gStopTicks = 0;
         SetTickSource(StopOnThirdPoll);
       } else {
         FileFailWritesAfter(100);
       }
-      EXPECT_EQ(WritePixelImage(), 0);
+      EXPECT_EQ(WritePixelImage(path.c_str(), kind), stop ? Stopped() : Stopped(kStrDiskFull));
       FileFailWritesAfter(-1);
       SetTickSource(nullptr);
       EXPECT_EQ(ReadFileBytes(path), "the old image");
       EXPECT_EQ(FolderEntries(Dir()), std::vector<std::string>{"old.img"});
-      EXPECT_EQ(MessageIds(), stop ? std::vector<int>{} : std::vector<int>{12});
     }
   }
 
-  ClearMessageLog();
   gImage->bitsPerSample = 8;
   gImage->samplesPerPixel = 3;
   gPixelRowSource = TestSampleRow;
   MemFailAbove(100);
-  gPrefs->pixelWriterKind = 3;
-  EXPECT_EQ(WritePixelImage(), 0);
+  EXPECT_EQ(WritePixelImage(PathIn("x.tif").c_str(), 3), Stopped(kStrInsufficientMemory));
   MemFailAbove(0);
-  EXPECT_EQ(MessageIds(), std::vector<int>{11});
+  EXPECT_TRUE(MessageIds().empty()) << "the writers show nothing themselves";
 }
 
 TEST_F(PixelWriterTest, PreviewIsScaledToSeventyTwoDpiNeverEnlarged) {
@@ -263,10 +253,10 @@ TEST_F(PixelWriterTest, PreviewIsScaledToSeventyTwoDpiNeverEnlarged) {
     MakeBitmapImage(c.width, c.height, c.dpi);
     FillRect(0, 0, c.width, c.height);
     std::string path = PathIn("preview.bin");
-    ASSERT_NE(OutOpen(path.c_str()), kNoFile);
+    ASSERT_TRUE(OutOpen(path.c_str()).ok());
     OutWrite("ABC", 3);
     OutFlush();
-    WriteTiff(0, OutFile());
+    WriteTiffPreview(OutFile(), false);
     int32_t start = gTiffStart, end = gTiffEnd;
     OutClose();
     std::string b = ReadFileBytes(path);
@@ -340,10 +330,7 @@ TEST_F(PixelWriterTest, WritersRoundTripThroughOurReader) {
       SCOPED_TRACE(std::string(c.file) + " as " + ext);
       ASSERT_TRUE(OpenFixture(Dir(), c.file));
       std::string out = Dir() + "round" + ext;
-      CopyName(gImage->path, out.c_str());
-      if (std::string(ext) == ".tif") WriteTiff(1, kNoFile);
-      else WriteRanvelle();
-      ASSERT_EQ(gUserAbort, 0);
+      ASSERT_TRUE(WritePixelImage(out.c_str(), std::string(ext) == ".tif" ? 3 : 1).ok());
       CloseDocument();
       if (std::string(ext) == ".tif") {
         std::string info;

@@ -83,17 +83,17 @@ inline Pnm ReadPnm(const std::string& path) {
 }
 
 // Copies a fixture into the test folder under `name` (its extension picks
-// the source kind) and opens it as the document. Returns OpenDocument's
-// result.
-inline int OpenAs(const std::string& dir, const std::string& bytes, const std::string& name) {
+// the source kind) and opens it as the document. True when OpenDocument
+// opened it.
+inline bool OpenAs(const std::string& dir, const std::string& bytes, const std::string& name) {
   WriteFileBytes(dir + name, bytes);
   CopyName(gImage->path, (dir + name).c_str());
   CopyName(gImage->docName, (dir + name).c_str());
   gImage->sourceType = static_cast<int16_t>(SourceTypeFromName(name.c_str()));
-  return OpenDocument(nullptr);
+  return OpenDocument(nullptr).ok();
 }
 
-inline int OpenFixture(const std::string& dir, const std::string& fixture, const std::string& name = "") {
+inline bool OpenFixture(const std::string& dir, const std::string& fixture, const std::string& name = "") {
   return OpenAs(dir, ReadFileBytes(RasterFixture(fixture)), name.empty() ? fixture : name);
 }
 

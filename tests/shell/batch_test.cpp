@@ -84,11 +84,11 @@ TEST_F(BatchTest, OutputNameFollowsTheFormat) {
 }
 
 TEST_F(BatchTest, ListKeepsEachFileOnceAndHandsThemOutInOrder) {
-  EXPECT_TRUE(AddBatchEntry(In().c_str(), "a.tif"));
-  EXPECT_FALSE(AddBatchEntry(In().c_str(), "a.tif"));
-  EXPECT_TRUE(AddBatchEntry(Out().c_str(), "a.tif"));  // same name, other folder
-  EXPECT_TRUE(AddBatchEntry((Dir() + "in").c_str(), "b.pcx"));  // the separator is added
-  EXPECT_FALSE(AddBatchEntry(In().c_str(), "b.pcx"));
+  EXPECT_TRUE(AddBatchEntry(In().c_str(), "a.tif").ok());
+  EXPECT_FALSE(AddBatchEntry(In().c_str(), "a.tif").ok());
+  EXPECT_TRUE(AddBatchEntry(Out().c_str(), "a.tif").ok());  // same name, other folder
+  EXPECT_TRUE(AddBatchEntry((Dir() + "in").c_str(), "b.pcx").ok());  // the separator is added
+  EXPECT_FALSE(AddBatchEntry(In().c_str(), "b.pcx").ok());
   EXPECT_EQ(gDocument->batchFileCount, 3);
 
   char path[kNameBufferSize], folder[kNameBufferSize];
@@ -107,10 +107,10 @@ TEST_F(BatchTest, ListKeepsEachFileOnceAndHandsThemOutInOrder) {
   for (int i = 0; i < 16; ++i) {
     char name[8];
     snprintf(name, sizeof name, "f%d", i);
-    ASSERT_TRUE(AddBatchEntry(In().c_str(), name));
+    ASSERT_TRUE(AddBatchEntry(In().c_str(), name).ok());
   }
   MemFailNext(1);
-  EXPECT_FALSE(AddBatchEntry(In().c_str(), "more.tif"));
+  EXPECT_FALSE(AddBatchEntry(In().c_str(), "more.tif").ok());
   EXPECT_EQ(MessageIds(), std::vector<int>{237});
   EXPECT_EQ(BatchCount(), 16);
 }

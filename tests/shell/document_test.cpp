@@ -88,7 +88,7 @@ class DocumentTest : public TessTest {
 TEST_F(DocumentTest, UnopenableFileKeepsTheCurrentDocument) {
   OpenWithArt();
   strcpy(gImage->path, (Dir() + "missing.tif").c_str());
-  EXPECT_EQ(OpenDocument(nullptr), 0);
+  EXPECT_FALSE(OpenDocument(nullptr).ok());
   ASSERT_EQ(MessageIds(), std::vector<int>{160});
   EXPECT_EQ(MessageLog()[0].text, "Error 2 opening input file.");
   EXPECT_NE(gDocument->imageWindow, nullptr) << "the open document stays";
@@ -101,7 +101,7 @@ TEST_F(DocumentTest, ABatchPathLongerThanItsBufferIsSkipped) {
   gDocument->Set(Flag::batchRunning);
   strcpy(gImage->sourceFolder, (std::string(200, 'f') + "/").c_str());
   strcpy(gImage->path, (std::string(60, 'n') + ".tif").c_str());
-  EXPECT_EQ(OpenDocument(nullptr), 0);
+  EXPECT_FALSE(OpenDocument(nullptr).ok());
   EXPECT_TRUE(MessageIds().empty());
   EXPECT_EQ(gDocument->imageWindow, nullptr);
 }
@@ -110,7 +110,7 @@ TEST_F(DocumentTest, ABatchSkipsAnUnopenableFileSilently) {
   gDocument->Set(Flag::batchRunning);
   strcpy(gImage->sourceFolder, Dir().c_str());
   strcpy(gImage->path, "missing.tif");
-  EXPECT_EQ(OpenDocument(nullptr), 0);
+  EXPECT_FALSE(OpenDocument(nullptr).ok());
   EXPECT_TRUE(MessageIds().empty());
 }
 
@@ -120,7 +120,7 @@ TEST_F(DocumentTest, ReaderFailureLeavesNoDocumentAndNothingAllocated) {
   WriteFileBytes(path, "not an image");
   strcpy(gImage->path, path.c_str());
   gImage->sourceType = -1;
-  EXPECT_EQ(OpenDocument(nullptr), 0);
+  EXPECT_FALSE(OpenDocument(nullptr).ok());
   EXPECT_EQ(gDocument->imageWindow, nullptr);
   EXPECT_EQ(gImage->fileHandle, kNoFile);
   EXPECT_EQ(gWorkBits, nullptr);
@@ -131,8 +131,8 @@ TEST_F(DocumentTest, ReaderFailureLeavesNoDocumentAndNothingAllocated) {
 TEST_F(DocumentTest, SaveQuestionAnswers) {
   struct Case {
     int answer;
-    int result;
-  } cases[] = {{kAnswerNo, 1}, {kAnswerCancel, 0}};
+    Status result;
+  } cases[] = {{kAnswerNo, Done()}, {kAnswerCancel, Cancelled()}};
   for (const Case& c : cases) {
     OpenWithArt();
     ClearMessageLog();
@@ -145,13 +145,13 @@ TEST_F(DocumentTest, SaveQuestionAnswers) {
 }
 
 TEST_F(DocumentTest, NothingToAskWithoutChangedArt) {
-  EXPECT_EQ(AskSaveArt(1), 1) << "no document";
+  EXPECT_TRUE(AskSaveArt(1).ok()) << "no document";
   OpenWithArt();
   gDocument->Clear(Flag::artModified);
-  EXPECT_EQ(AskSaveArt(1), 1);
+  EXPECT_TRUE(AskSaveArt(1).ok());
   gDocument->Set(Flag::artModified);
   gDocument->Set(Flag::batchRunning);
-  gShellHooks.saveArtAsDialog = [] { return 0; };
+  gShellHooks.saveArtAsDialog = [] { return Cancelled(); };
   AskSaveArt(1);
   EXPECT_TRUE(MessageIds().empty()) << "a batch never asks";
 }
@@ -159,9 +159,9 @@ TEST_F(DocumentTest, NothingToAskWithoutChangedArt) {
 TEST_F(DocumentTest, UntitledArtAsksForANameAndStopsWhenCancelled) {
   OpenWithArt();
   gDocument->Set(Flag::artUntitled);
-  gShellHooks.saveArtAsDialog = [] { return 0; };
+  gShellHooks.saveArtAsDialog = [] { return Cancelled(); };
   ScriptAnswers({kAnswerYes});
-  EXPECT_EQ(AskSaveArt(1), 0);
+  EXPECT_FALSE(AskSaveArt(1).ok());
 }
 
 TEST_F(DocumentTest, AFailedSaveKeepsTheArtModified) {
@@ -169,7 +169,7 @@ TEST_F(DocumentTest, AFailedSaveKeepsTheArtModified) {
   gDocument->Clear(Flag::artUntitled);
   strcpy(gImage->docName, (Dir() + "no/such/folder/art.eps").c_str());
   ScriptAnswers({kAnswerYes});
-  EXPECT_EQ(AskSaveArt(1), 0);
+  EXPECT_FALSE(AskSaveArt(1).ok());
   EXPECT_TRUE(gDocument->Test(Flag::artModified)) << "the next Close asks again";
 }
 
@@ -184,29 +184,34 @@ TEST_F(DocumentTest, NoSaveReplacesTheImageBeingConverted) {
   ASSERT_EQ(link(image.c_str(), PathIn("link.tif").c_str()), 0);
   strcpy(gImage->path, image.c_str());
   gImage->sourceType = kSourceTiff;
-  ASSERT_NE(OpenDocument(nullptr), 0);
+  ASSERT_TRUE(OpenDocument(nullptr).ok());
   ConvertImage(false);
   ASSERT_GT(gPathCount, 0);
   strcpy(gImage->docName, PathIn("page.eps").c_str());
-  gShellHooks.saveArtAsDialog = [] { return CopyName(gImage->docName, gChosenName.c_str()) ? 1 : 0; };
-  gShellHooks.savePixelImageDialog = [](char* path) { return CopyName(path, gChosenName.c_str()) ? 1 : 0; };
-  gShellHooks.writePixelImage = [](const char*) { return ++gPixelWrites; };
+  gShellHooks.saveArtAsDialog = [] { return CopyName(gImage->docName, gChosenName.c_str()) ? Done() : Cancelled(); };
+  gShellHooks.savePixelImageDialog = [](char* path) {
+    return CopyName(path, gChosenName.c_str()) ? Done() : Cancelled();
+  };
+  gShellHooks.writePixelImage = [](const char*) {
+    ++gPixelWrites;
+    return Done();
+  };
 
   // The image's own file by its name, through a link, and spelled otherwise.
   for (const std::string& name : {image, PathIn("link.tif"), Dir() + "./page.tif"}) {
     SCOPED_TRACE(name);
     ClearMessageLog();
     gChosenName = name;
-    EXPECT_EQ(SaveArtAs(), 0);
+    EXPECT_FALSE(SaveArtAs().ok());
     EXPECT_EQ(std::string(gImage->docName), PathIn("page.eps")) << "the art keeps its name";
-    EXPECT_EQ(SavePixelImageAs(), 0);
+    EXPECT_FALSE(SavePixelImageAs().ok());
     EXPECT_EQ(gPixelWrites, 0);
     ASSERT_EQ(MessageIds(), (std::vector<int>{kStrOutputIsInput, kStrOutputIsInput}));
     EXPECT_EQ(MessageLog()[0].text, "Can't replace \"" + name +
                                         "\" because it is an input file. Choose another name for the output.");
     // Save Art with such a name (an untitled art's first save) is refused too.
     strcpy(gImage->docName, name.c_str());
-    EXPECT_EQ(AskSaveArt(0), 0);
+    EXPECT_FALSE(AskSaveArt(0).ok());
     EXPECT_TRUE(gDocument->Test(Flag::artModified));
     strcpy(gImage->docName, PathIn("page.eps").c_str());
   }
@@ -215,34 +220,34 @@ TEST_F(DocumentTest, NoSaveReplacesTheImageBeingConverted) {
   // Another name is written as usual.
   ClearMessageLog();
   gChosenName = PathIn("art.eps");
-  EXPECT_EQ(SaveArtAs(), 1);
+  EXPECT_TRUE(SaveArtAs().ok());
   EXPECT_TRUE(FileExists(PathIn("art.eps").c_str()));
   gChosenName = PathIn("copy.tif");
-  EXPECT_EQ(SavePixelImageAs(), 1);
+  EXPECT_TRUE(SavePixelImageAs().ok());
   EXPECT_EQ(gPixelWrites, 1);
   EXPECT_TRUE(MessageIds().empty());
 }
 
 TEST_F(DocumentTest, PixelImageQuestionOnlyForChangedPixels) {
   OpenWithArt();
-  EXPECT_EQ(AskSavePixelImage(), 1);
+  EXPECT_TRUE(AskSavePixelImage().ok());
   EXPECT_TRUE(MessageIds().empty());
   gDocument->Set(Flag::pixelModified);
   ScriptAnswers({kAnswerCancel});
-  EXPECT_EQ(AskSavePixelImage(), 0);
+  EXPECT_FALSE(AskSavePixelImage().ok());
   EXPECT_EQ(MessageLog().back().text, "Save changes to the pixel image \"drawing.eps\" before closing?");
   ScriptAnswers({kAnswerYes});
-  gShellHooks.savePixelImageDialog = [](char*) { return 0; };
-  EXPECT_EQ(AskSavePixelImage(), 0) << "a cancelled dialog stops the close";
+  gShellHooks.savePixelImageDialog = [](char*) { return Cancelled(); };
+  EXPECT_FALSE(AskSavePixelImage().ok()) << "a cancelled dialog stops the close";
 }
 
 TEST_F(DocumentTest, RevertOnlyForImagesWithAFile) {
   OpenWithArt();
-  EXPECT_EQ(RevertDocument(), 0);
+  EXPECT_FALSE(RevertDocument().ok());
   EXPECT_TRUE(MessageIds().empty()) << "an acquired or pasted image offers no revert";
   gDocument->Set(Flag::imageHasFile);
   ScriptAnswers({kAnswerNo});
-  EXPECT_EQ(RevertDocument(), 0);
+  EXPECT_FALSE(RevertDocument().ok());
   EXPECT_EQ(MessageIds(), std::vector<int>{260});
 }
 

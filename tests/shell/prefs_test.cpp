@@ -82,7 +82,7 @@ class PrefsTest : public TessTest {
     WriteFileBytes(path, bytes);
     int16_t f = FileOpen(path.c_str(), kFileRead);
     EXPECT_NE(f, kNoFile);
-    bool ok = ReadPrefsFile(f, settings);
+    bool ok = ReadPrefsFile(f, settings).ok();
     FileClose(f);
     return ok;
   }
@@ -90,7 +90,7 @@ class PrefsTest : public TessTest {
     std::string path = PathIn(settings ? "out.set" : "out.prf");
     int16_t f = FileCreate(path.c_str());
     EXPECT_NE(f, kNoFile);
-    EXPECT_TRUE(WritePrefsFile(f, settings));
+    EXPECT_TRUE(WritePrefsFile(f, settings).ok());
     FileClose(f);
     return ReadFileBytes(path);
   }
@@ -119,12 +119,12 @@ TEST_F(PrefsTest, BothFilesRoundTripByteExactly) {
   fine.tolerance = 12;
   fine.noiseSuppression = 250;
   fine.fitFlags = FitOption::refineCurves;
-  ASSERT_NE(AddPreset(&fine), nullptr);
+  ASSERT_NE(NewPreset(&fine), nullptr);
   *gConvSettings = fine;
   gPrefs->flags0 |= PrefFlag::restoreSettings;
   gPrefs->outputFormat = 5;
   RecordDialogPosition(7, 300, 200);
-  CustomColorEntry* c = AddCustomColor();
+  CustomColorEntry* c = NewColorEntry();
   ASSERT_NE(c, nullptr);
   strcpy(c->name, "Teal");
   c->color[0] = 200;
@@ -201,7 +201,7 @@ TEST_F(PrefsTest, FiveHundredPresetsAreTheLimit) {
   EXPECT_EQ(PresetCount(), 500);
   EXPECT_STREQ(PresetAt(499)->name, "P499");
   ConversionSettings extra = *gConvSettings;
-  EXPECT_EQ(AddPreset(&extra), nullptr);
+  EXPECT_EQ(NewPreset(&extra), nullptr);
   EXPECT_EQ(MessageIds(), std::vector<int>{305});
 }
 
@@ -396,11 +396,11 @@ TEST_F(PrefsTest, EveryPreferenceChoiceIsOneOfItsMeanings) {
 TEST_F(PrefsTest, DefaultsCanBeNeitherDeletedNorRenamed) {
   ConversionSettings s = *gConvSettings;
   strcpy(s.name, "Coarse");
-  ASSERT_NE(AddPreset(&s), nullptr);
-  EXPECT_TRUE(DeletePreset(1));
-  EXPECT_FALSE(DeletePreset(0));
-  EXPECT_FALSE(RenamePreset(0, "Mine"));
-  EXPECT_TRUE(RenamePreset(0, "Defaults"));  // typing the same name is no rename
+  ASSERT_NE(NewPreset(&s), nullptr);
+  EXPECT_TRUE(DeletePreset(1).ok());
+  EXPECT_FALSE(DeletePreset(0).ok());
+  EXPECT_FALSE(RenamePreset(0, "Mine").ok());
+  EXPECT_TRUE(RenamePreset(0, "Defaults").ok());  // typing the same name is no rename
   EXPECT_EQ(PresetNames(), "Defaults;");
   EXPECT_EQ(MessageIds(), (std::vector<int>{252, 254}));
 }
@@ -408,7 +408,7 @@ TEST_F(PrefsTest, DefaultsCanBeNeitherDeletedNorRenamed) {
 TEST_F(PrefsTest, PresetNameChecks) {
   ConversionSettings s = *gConvSettings;
   strcpy(s.name, "Scan");
-  AddPreset(&s);
+  NewPreset(&s);
   struct Case {
     const char* name;
     int selected;
@@ -421,7 +421,7 @@ TEST_F(PrefsTest, PresetNameChecks) {
   };
   for (const Case& c : cases) {
     ClearMessageLog();
-    EXPECT_EQ(CheckPresetName(c.name, c.selected), c.id) << c.name;
+    EXPECT_EQ(CheckPresetName(c.name, c.selected).message, c.id) << c.name;
     EXPECT_EQ(MessageIds(), c.id ? std::vector<int>{c.id} : std::vector<int>{}) << c.name;
   }
 }
@@ -429,12 +429,12 @@ TEST_F(PrefsTest, PresetNameChecks) {
 TEST_F(PrefsTest, AddingAPresetWithoutMemoryShowsTheMemoryMessage) {
   ClearPresets();
   MemFailNext(1);
-  EXPECT_EQ(AddPreset(gConvSettings), nullptr);
+  EXPECT_EQ(NewPreset(gConvSettings), nullptr);
   EXPECT_EQ(MessageIds(), std::vector<int>{237});
   EXPECT_EQ(PresetCount(), 0);
-  for (int i = 0; i < 8; ++i) ASSERT_NE(AddPreset(gConvSettings), nullptr);
+  for (int i = 0; i < 8; ++i) ASSERT_NE(NewPreset(gConvSettings), nullptr);
   MemFailNext(1);  // the block must grow for the ninth
-  EXPECT_EQ(AddPreset(gConvSettings), nullptr);
+  EXPECT_EQ(NewPreset(gConvSettings), nullptr);
   EXPECT_EQ(PresetCount(), 8);
 }
 
@@ -442,7 +442,7 @@ TEST_F(PrefsTest, SelectedPresetIsAppliedOnlyWhenRestoreIsOn) {
   ConversionSettings s = *gConvSettings;
   strcpy(s.name, "Loose");
   s.tolerance = 50;
-  AddPreset(&s);
+  NewPreset(&s);
   strcpy(gPrefs->selectedPreset, "Loose");
   gPrefs->flags0 &= static_cast<uint8_t>(~PrefFlag::restoreSettings);
   ASSERT_TRUE(ApplySelectedPreset());
@@ -466,17 +466,17 @@ TEST_F(PrefsTest, LoadAndSaveUseTheFilesBesideTheProgram) {
 
   ConversionSettings s = *gConvSettings;
   strcpy(s.name, "Kept");
-  AddPreset(&s);
+  NewPreset(&s);
   gPrefs->flags0 |= PrefFlag::restoreSettings;
   *gConvSettings = s;
-  ASSERT_TRUE(SavePreferences());
+  ASSERT_TRUE(SavePreferences().ok());
   std::string prf = ReadFileBytes(PathIn("TS.PRF"));
   std::string set = ReadFileBytes(PathIn("TS.SET"));
 
   // A full disk: both messages, and the files of the previous run survive.
   FileFailWritesAfter(100);
   ClearMessageLog();
-  EXPECT_FALSE(SavePreferences());
+  EXPECT_FALSE(SavePreferences().ok());
   FileFailWritesAfter(-1);
   EXPECT_EQ(MessageIds(), (std::vector<int>{39, 82}));
   EXPECT_EQ(ReadFileBytes(PathIn("TS.PRF")), prf);

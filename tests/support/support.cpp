@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include "core/records.h"
+#include "engine/custom_colors.h"
 #include "engine/settings.h"
+#include "shell/prefs.h"
 #include "platform/platform.h"
 
 void TessTest::SetUp() {
@@ -82,6 +84,25 @@ void DrawArt(int x0, int y0, const std::vector<std::string>& art) {
 void FillRect(int left, int top, int right, int bottom) {
   for (int y = top; y < bottom; ++y)
     for (int x = left; x < right; ++x) SetWorkPixel(x, y);
+}
+
+CustomColorEntry* NewColorEntry(Status* status) {
+  CustomColorEntry* added;
+  Status made = AddCustomColor(&added);
+  if (status) *status = made;
+  return added;
+}
+
+ConversionSettings* NewPreset(const ConversionSettings* settings, Status* status) {
+  ConversionSettings* added;
+  Status made = AddPreset(settings, &added);
+  if (status) *status = made;
+  return added;
+}
+
+void PrintTo(const Status& status, std::ostream* os) {
+  static const char* const kKinds[] = {"Done", "Failed", "Stopped", "Cancelled"};
+  *os << kKinds[status.kind & 3] << "(" << status.message << ")";
 }
 
 std::string ReadFileBytes(const std::string& path) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/status.h"
+
 // Resets the records, settings, message log, failure hooks and progress
 // model, and gives the test a fresh scratch folder (also the preferences'
 // scratch folder). Checks at the end that no file handle or memory block
@@ -38,6 +40,16 @@ void SetWorkPixel(int x, int y, int on = 1);
 // Draws the rows of `art` ('#' black, anything else white) at (x0, y0).
 void DrawArt(int x0, int y0, const std::vector<std::string>& art);
 void FillRect(int left, int top, int right, int bottom);  // right, bottom exclusive
+
+// The entry that AddCustomColor or AddPreset made, or nullptr when it failed
+// (its status then in `*status` when given).
+struct CustomColorEntry;
+struct ConversionSettings;
+CustomColorEntry* NewColorEntry(Status* status = nullptr);
+ConversionSettings* NewPreset(const ConversionSettings* settings, Status* status = nullptr);
+
+// How gtest prints a Status: its kind and message number.
+void PrintTo(const Status& status, std::ostream* os);
 
 std::string ReadFileBytes(const std::string& path);
 // The names in a folder, hidden ones included ("." and ".." left out), sorted.
