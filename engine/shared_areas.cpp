@@ -56,6 +56,7 @@ struct Run {
   RunSink fit;
   std::vector<Pixel> pixels;  // kept for Separate Shapes, which removes used lines
   bool used = false;          // part of a path
+  bool straight = false;      // its curves are drawn as straight segments by every area
 };
 
 // A run as an area walks it.
@@ -310,20 +311,29 @@ bool AreaRuns(AreaPass& p) {
   return true;
 }
 
-// The point words the area's path needs.
-int32_t PathWords(const AreaPass& p, bool curves) {
+// The point words the area's path needs, its runs' curves drawn as curves
+// unless the run is straight.
+int32_t PathWords(const AreaPass& p) {
   int32_t words = 2;
-  for (const RunUse& u : p.uses)
-    for (const RunSegment& s : p.runs[static_cast<size_t>(u.run)].fit.segments) words += curves && s.curve ? 6 : 2;
+  for (const RunUse& u : p.uses) {
+    const Run& run = p.runs[static_cast<size_t>(u.run)];
+    for (const RunSegment& s : run.fit.segments) words += s.curve && !run.straight ? 6 : 2;
+  }
   return words;
 }
 
 // Emits the area's path from its runs (the paint is in the path defaults).
 void EmitArea(AreaPass& p) {
   if (p.uses.empty()) return;
-  // A path holds at most 32767 words; an area whose boundary would need more
-  // takes its curves as straight segments between the same anchors.
-  bool curves = PathWords(p, true) <= kMaxPathWords;
+  // A path holds at most 32767 words. An area whose boundary would need more
+  // draws the curves of the runs no area has drawn yet as straight segments
+  // between the same anchors, and so will the neighbour that shares each of
+  // those runs: both sides of a boundary keep the same segments.
+  if (PathWords(p) > kMaxPathWords)
+    for (const RunUse& u : p.uses) {
+      Run& run = p.runs[static_cast<size_t>(u.run)];
+      if (!run.used) run.straight = true;
+    }
   const RunUse& first = p.uses.front();
   const RunSink& f = p.runs[static_cast<size_t>(first.run)].fit;
   const RunSegment& lastOfFirst = f.segments.back();
@@ -339,7 +349,7 @@ void EmitArea(AreaPass& p) {
     const int32_t m = static_cast<int32_t>(segs.size());
     for (int32_t j = 0; j < m && words < kMaxPathWords; ++j) {
       const RunSegment& s = segs[static_cast<size_t>(u.backwards ? m - 1 - j : j)];
-      bool curve = curves && s.curve;
+      bool curve = s.curve && !run.straight;
       if (!u.backwards) {
         if (curve) {
           ctrl1X = s.c1x;
