@@ -17,8 +17,9 @@ extern int16_t templateOnDisk;
 extern int16_t lowMemoryMode;
 
 // Defaults for the next path, read by BeginConversionPath.
+// curFillColor is the color of both the fill and the stroke of the next path
+// (the kinds say which of them is painted).
 extern uint32_t curFillColor;     // C, M, Y, K bytes (C in the low byte); 0xFF000000 black
-extern uint32_t curStrokeColor;
 extern uint8_t curFillKind;       // 0 none, 1 white, 2 black, 3 process, 4 custom
 extern uint8_t curStrokeKind;
 extern double curStrokeWidth;     // points

@@ -20,7 +20,6 @@ int16_t templateOnDisk = 0;
 int16_t lowMemoryMode = 0;
 
 uint32_t curFillColor = 0xFF000000u;
-uint32_t curStrokeColor = 0xFF000000u;
 uint8_t curFillKind = kPaintBlack;
 uint8_t curStrokeKind = kPaintNone;
 double curStrokeWidth = 0;
@@ -462,11 +461,14 @@ void CenterlinePass(int a) {
   if (!colorMode) {
     currentLineWeight = s->lineWeight / 100.0;
     curStrokeWidth = currentLineWeight;
+    // A path takes both its colors from curFillColor, so the stroke color
+    // goes there: the outline pass before may have left a hole's white (or,
+    // with White Lines, the background's black) in it.
     if (s->optionFlags & Option::whiteLines) {
-      curStrokeColor = 0;
+      curFillColor = 0;
       curStrokeKind = kPaintWhite;
     } else {
-      curStrokeColor = 0xFF000000u;
+      curFillColor = 0xFF000000u;
       curStrokeKind = kPaintBlack;
     }
     curFillKind = kPaintNone;

@@ -340,7 +340,6 @@ double WeightOf(int width) {
 void SetLinePaint(double weight) {
   bool white = gConvSettings->optionFlags & Option::whiteLines;
   curFillColor = white ? 0 : 0xFF000000u;
-  curStrokeColor = curFillColor;
   curFillKind = kPaintNone;
   curStrokeKind = white ? kPaintWhite : kPaintBlack;
   curStrokeWidth = weight;
@@ -560,7 +559,7 @@ void RecognizeLines() {
 
 void OutputLines() {
   if (!horzLines && !vertLines) return;
-  uint32_t fill = curFillColor, stroke = curStrokeColor;
+  uint32_t fill = curFillColor;
   uint8_t fillKind = curFillKind, strokeKind = curStrokeKind;
   double width = curStrokeWidth;
   JoinCollinear(horzLines, horzLineCount);
@@ -569,7 +568,6 @@ void OutputLines() {
   WriteFreeLines(horzLines, horzLineCount, vertLines, vertLineCount, false);
   WriteFreeLines(vertLines, vertLineCount, horzLines, horzLineCount, true);
   curFillColor = fill;
-  curStrokeColor = stroke;
   curFillKind = fillKind;
   curStrokeKind = strokeKind;
   curStrokeWidth = width;

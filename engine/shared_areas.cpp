@@ -391,7 +391,6 @@ void EmitArea(AreaPass& p) {
 // The paint of an area's path, from its color (and custom paint).
 void SetAreaPaint(const AreaPass& p, uint32_t color) {
   curFillColor = color;
-  curStrokeColor = color;
   curStrokeWidth = 0;
   if (p.sep->color) {
     curFillKind = kPaintProcess;

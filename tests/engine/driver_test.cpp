@@ -258,6 +258,53 @@ TEST_F(DriverTest, RowProgressShowsTitleAndPathCount) {
   lastShownRow = 9999;
 }
 
+// Centerline strokes take the paint the driver sets for them (black, or
+// white with White Lines), whatever the outline pass traced before them: a
+// ring leaves a white hole as the last outline, a solid square a black one.
+TEST_F(DriverTest, CenterlineStrokesKeepTheirPaintAfterAnyOutline) {
+  const struct {
+    const char* name;
+    uint8_t methods;
+    bool ring, whiteLines;
+  } cases[] = {
+      {"outline + centerline, line and ring", Method::outline | Method::centerline, true, false},
+      {"outline + centerline, line and square", Method::outline | Method::centerline, false, false},
+      {"centerline, line and ring", Method::centerline, true, false},
+      {"outline + centerline, white lines, ring", Method::outline | Method::centerline, true, true},
+      {"outline + centerline, white lines, square", Method::outline | Method::centerline, false, true},
+      {"centerline, white lines, ring", Method::centerline, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MakeBitmapImage(200, 120);
+    FillRect(10, 10, 180, 12);  // a thin line above the shape
+    FillRect(50, 30, 150, 110);
+    if (c.ring)
+      for (int y = 60; y < 80; ++y)
+        for (int x = 90; x < 110; ++x) SetWorkPixel(x, y, 0);
+    if (c.whiteLines)  // white ink on black
+      for (int y = 0; y < 120; ++y)
+        for (int x = 0; x < 200; ++x) SetWorkPixel(x, y, !WorkPixel(x, y));
+    gDocument->imageWindow = reinterpret_cast<WindowHandle>(this);
+    gConvSettings->methodFlags = c.methods;
+    gConvSettings->optionFlags = c.whiteLines ? Option::whiteLines : 0;
+    ConvertImage(false);
+    const uint8_t black[4] = {0, 0, 0, 0xFF}, white[4] = {0, 0, 0, 0};
+    int strokes = 0;
+    for (int32_t i = 0; i < gPathCount; ++i) {
+      const PathRecord& r = gPaths[i];
+      if (!(r.pathFlags & PathFlag::openPath)) continue;
+      ++strokes;
+      EXPECT_EQ(r.strokeKind, c.whiteLines ? kPaintWhite : kPaintBlack) << "path " << i;
+      EXPECT_EQ(memcmp(r.strokeColor, c.whiteLines ? white : black, 4), 0) << "path " << i;
+      EXPECT_EQ(r.fillKind, kPaintNone) << "path " << i;
+    }
+    EXPECT_GT(strokes, 0);
+    DeleteAllPaths();
+    CloseDocument();
+  }
+}
+
 // The paint and flags that the conversion gives a new path: the tracing
 // mode makes it open (not in color mode) or grouped, the stroke width is the
 // conversion's, Convert Selection Edge strokes centerlines black.
