@@ -104,17 +104,19 @@ TEST_F(CustomColorTest, ReadingTakesTheFirstBlockOnly) {
       "%!PS-Quenda-3.0\r\n%%+ 1 1 1 1 (Before)\n\n%%CMYKCustomColor: 1 0 0.55 0 (Aqua)\r"
       "%%+ 0.4 0.4 0.4 0 (Gray)\r\n"
       "%%+ 0.5 (Short)\n"
+      "%%+ -0.5 0.25 1.5 -1 (Clamped)\n"
       "%%+ 0 0 0 1 (\\101\\102c\\1x)\n"
       "%%+ 0 0 0 0 (A name that is much longer than thirty-one characters)\n"
       "%%+ 0 0 1 0 (Yellow) trailing\n"
       "%%+0 0 0 1 (Ends)\n%%+ 0 0 0 1 (After)\n"
       "%%CMYKCustomColor: 0 0 0 1 (Second block)\n");
-  EXPECT_EQ(Names(), (std::vector<std::string>{"Gray", "Aqua", "Short", "ABc\\1x",
+  EXPECT_EQ(Names(), (std::vector<std::string>{"Gray", "Aqua", "Short", "Clamped", "ABc\\1x",
                                                "A name that is much longer than", "Yellow"}));
   EXPECT_EQ(Color(0), (std::vector<uint8_t>{102, 102, 102, 0}));  // replaced, not added
   EXPECT_EQ(Color(1), (std::vector<uint8_t>{255, 0, 140, 0}));
   EXPECT_EQ(Color(2), (std::vector<uint8_t>{128, 0, 0, 0}));  // missing numbers read as 0
-  EXPECT_EQ(strlen(CustomColorAt(4)->name), 31u);
+  EXPECT_EQ(Color(3), (std::vector<uint8_t>{0, 64, 255, 0}));  // each number clamped to 0..1
+  EXPECT_EQ(strlen(CustomColorAt(5)->name), 31u);
 
   ClearCustomColors();
   ReadText("%%EndComments\n%%CMYKCustomColor: 0 0 0 1 (Late)\n");
@@ -394,6 +396,8 @@ TEST_F(CustomColorTest, FractionsFollowThePercentRule) {
   EXPECT_EQ(ParseColorFraction("1", &end), 255);
   EXPECT_EQ(ParseColorFraction("7", &end), 255);  // clamped
   EXPECT_EQ(ParseColorFraction("(x", &end), 0);
+  EXPECT_EQ(ParseColorFraction("-0.5 x", &end), 0);  // clamped; the number is used up
+  EXPECT_STREQ(end, " x");
 }
 
 }  // namespace

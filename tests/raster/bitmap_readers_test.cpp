@@ -256,6 +256,7 @@ TEST_F(BitmapReaders, RanvelleResourcesSixteenBitsAndDownsampling) {
   doc.layers = "layer data to skip";
   ASSERT_TRUE(OpenAs(Dir(), doc.Bytes(), "h.rvd"));
   EXPECT_EQ(MessageIds(), std::vector<int>{356});
+  EXPECT_EQ(MessageLog()[0].kind, kMessageInformation);  // an information box, not a warning
   EXPECT_EQ(gImage->bitsPerSample, 8);
   EXPECT_EQ(gImage->resolutionX, 150.0);
   EXPECT_EQ(gImage->resolutionY, 200.0);

@@ -99,6 +99,12 @@ TEST_F(PixelWriterTest, PackBitsRunsAndLiterals) {
       {std::vector<uint8_t>(300, 7), {0x81, 7, 0x81, 7, 0xD5, 7}},  // 128, 128, 44
       {{1, 2, 2, 3}, {3, 1, 2, 2, 3}},                              // pairs stay literal
       {{0, 0, 0, 5}, {0xFE, 0, 0, 5}},                              // leading zeros are a run of three
+      // A row's first bytes follow a 0: two leading zeros make a run of
+      // three with it (a repeat packet of the two); other pairs stay literal.
+      {{0, 0, 5}, {0xFF, 0, 0, 5}},
+      {{0, 0}, {0xFF, 0}},
+      {{0, 5, 6}, {2, 0, 5, 6}},
+      {{7, 7, 5}, {2, 7, 7, 5}},
       {{5, 5, 5, 5, 1}, {0xFD, 5, 0, 1}},
   };
   for (const Case& c : cases) EXPECT_EQ(Pack(c.row), c.packed);

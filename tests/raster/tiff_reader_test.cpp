@@ -73,6 +73,36 @@ TEST_F(TiffReader, GrayAndColorFilesMatchTheIndependentDecoder) {
   }
 }
 
+// Layouts the directory states loosely: color samples follow the
+// photometric interpretation and any further sample is extra whether the
+// directory declares it or not; a one-bit image of one color sample and
+// extras stays bilevel, one of three (chunky or planar) becomes RGB of 0 and
+// 255; depths of 6 and 12 bits keep their top bits.
+TEST_F(TiffReader, EverySampleLayoutAndDepthIsRead) {
+  const struct {
+    const char* name;
+    int spp;  // 0: bilevel
+  } cases[] = {
+      {"gray-alpha8-undeclared", 1}, {"rgb-alpha8-undeclared", 3}, {"rgb1-chunky", 3}, {"gray1-alpha", 0},
+      {"gray1-alpha-planar", 0},     {"gray6", 1},                  {"gray12-lzw", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string name = std::string("tiff-layout-") + c.name;
+    ClearMessageLog();
+    ASSERT_TRUE(OpenFixture(Dir(), name + ".tif"));
+    EXPECT_TRUE(MessageIds().empty());
+    Pnm want = ReadPnm(RasterFixture("expect-" + name + ".pnm"));
+    if (c.spp == 0) {
+      ExpectBitmapIs(want);
+    } else {
+      EXPECT_EQ(gImage->samplesPerPixel, c.spp);
+      ExpectStoreIs(want);
+    }
+    CloseDocument();
+  }
+}
+
 TEST_F(TiffReader, CmykSamplesAreKeptAsInk) {
   std::string want = ReadFileBytes(RasterFixture("expect-cmyk.raw"));
   for (const char* file : {"tiff-cmyk-none.tif", "tiff-cmyk-lzw-2.tif"}) {

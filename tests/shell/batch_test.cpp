@@ -140,26 +140,30 @@ TEST_F(BatchTest, ExistingOutputPromptSkipCancelAndReplace) {
   AddBatchEntry(In().c_str(), "one.tif");
   AddBatchEntry(In().c_str(), "two.tif");
 
-  // Cancel: the run ends and both entries stay listed.
+  // Cancel: the loop ends; the item taken is gone, the rest stays listed,
+  // and the run is not over yet (the selection comes back within it).
   ScriptAnswers({kAnswerCancel});
   EXPECT_EQ(RunBatchList(), kBatchCancelled);
-  EXPECT_EQ(ListedNames(), (std::vector<std::string>{"one.tif", "two.tif"}));
+  EXPECT_EQ(ListedNames(), (std::vector<std::string>{"two.tif"}));
   ASSERT_EQ(MessageLog().size(), 1u);
   EXPECT_EQ(MessageLog()[0].id, kStrFileAlreadyExists);
   EXPECT_EQ(MessageLog()[0].text, "A file already exists with the name:\n" + Out() + "one.eps");
   EXPECT_TRUE(gItems.empty());
-  EXPECT_FALSE(gDocument->Test(Flag::batchRunning));
+  EXPECT_TRUE(gDocument->Test(Flag::batchRunning));
+  gDocument->Clear(Flag::batchRunning);
 
   // Skip: the item is dropped unprocessed, the run goes on.
+  AddBatchEntry(In().c_str(), "one.tif");
   ScriptAnswers({kAnswerNo});
   EXPECT_EQ(RunBatchList(), kBatchDone);
   ASSERT_EQ(gItems.size(), 2u);
-  EXPECT_EQ(gItems[0].status, kItemSkipped);
-  EXPECT_EQ(gItems[0].output, Out() + "one.eps");
-  EXPECT_EQ(gItems[1].source, In() + "two.tif");
-  EXPECT_EQ(gItems[1].status, kItemOpenFailed);  // no such image
+  EXPECT_EQ(gItems[0].source, In() + "two.tif");
+  EXPECT_EQ(gItems[0].status, kItemOpenFailed);  // no such image
+  EXPECT_EQ(gItems[1].status, kItemSkipped);
+  EXPECT_EQ(gItems[1].output, Out() + "one.eps");
   EXPECT_EQ(ReadFileBytes(Out() + "one.eps"), "old art");
   EXPECT_EQ(BatchCount(), 0);
+  gDocument->Clear(Flag::batchRunning);
 
   // "Replace Files With Same Name": no prompt at all.
   gItems.clear();
@@ -217,6 +221,34 @@ TEST_F(BatchTest, RunBatchGoesBackToTheSelection) {
   EXPECT_EQ(gToolboxCalls, (std::vector<bool>{false, true}));
   EXPECT_TRUE(gDocument->Test(Flag::toolboxVisible));
   EXPECT_FALSE(gDocument->Test(Flag::batchRunning));
+}
+
+// Cancel at the existing-file prompt goes back to the selection with the
+// entries after the one taken; the run, and batchRunning, last until the
+// selection is left.
+std::vector<bool> gRunningAtSelect;
+
+TEST_F(BatchTest, CancelAtThePromptReturnsToTheSelectionWithinTheRun) {
+  gRunningAtSelect.clear();
+  WriteFileBytes(Out() + "one.eps", "old art");
+  for (const char* name : {"one.tif", "two.tif", "three.tif"}) AddBatchEntry(In().c_str(), name);
+  gDialogScript = {1, 1, 0};  // select, destination, then the selection is cancelled
+  ScriptAnswers({kAnswerCancel});
+  // The second selection sees the remaining entries; it is then cancelled.
+  gBatchHooks.selectDialog = [] {
+    gRunningAtSelect.push_back(gDocument->Test(Flag::batchRunning));
+    if (gRunningAtSelect.size() == 2) {
+      EXPECT_EQ(BatchCount(), 2);
+      EXPECT_STREQ(BatchEntryAt(0)->name, "two.tif");
+    }
+    return ScriptedSelect();
+  };
+  RunBatch();
+  EXPECT_EQ(gDialogCalls, (std::vector<std::string>{"select", "destination", "select"}));
+  EXPECT_EQ(gRunningAtSelect, (std::vector<bool>{false, true}));
+  EXPECT_FALSE(gDocument->Test(Flag::batchRunning));
+  EXPECT_TRUE(gItems.empty());
+  EXPECT_EQ(ReadFileBytes(Out() + "one.eps"), "old art");
 }
 
 // A backend that keeps the batch line of every progress change and presses
@@ -283,6 +315,25 @@ TEST_F(BatchRunTest, MixedListConvertsTheGoodFiles) {
   EXPECT_FALSE(gDocument->imageWindow);  // every document was closed
 }
 
+// The art's title is the art file's name alone, not the path it is saved
+// under.
+TEST_F(BatchRunTest, SavedArtIsTitledWithTheFileNameAlone) {
+  ClearBatchList();
+  AddBatchEntry(In().c_str(), "first.tif");
+  for (int preview : {0, 1}) {
+    SCOPED_TRACE(preview);
+    gPrefs->outputFormat = 3;
+    gPrefs->previewKind = static_cast<int16_t>(preview);
+    gPrefs->flags1 |= PrefFlag::batchReplaceFiles;
+    if (preview) AddBatchEntry(In().c_str(), "first.tif");
+    EXPECT_EQ(RunBatchList(), kBatchDone);
+    std::string name = preview ? "first.eps" : "first.qv";
+    std::string art = ReadFileBytes(Out() + name);
+    EXPECT_NE(art.find("%%Title: (" + name + ")"), std::string::npos);
+    EXPECT_EQ(art.find("%%Title: (" + Out()), std::string::npos);
+  }
+}
+
 TEST_F(BatchRunTest, ArtNeverReplacesAListedImage) {
   // An EPS read through its preview would get its own art, and scan.tif's
   // art would replace the listed scan.eps: both are refused, both survive.
@@ -323,7 +374,6 @@ TEST_F(BatchRunTest, StopEndsTheRunAndKeepsTheRest) {
   EXPECT_EQ(gItems[0].status, kItemStopped);
   EXPECT_FALSE(FileExists((Out() + "first.eps").c_str()));
   EXPECT_EQ(ListedNames(), (std::vector<std::string>{"broken.tif", "third.pcx"}));
-  EXPECT_FALSE(gDocument->Test(Flag::batchRunning));
 
   // The next run picks up where the stop left off.
   gItems.clear();

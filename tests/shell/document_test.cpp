@@ -8,6 +8,8 @@
 #include "art/pathstore.h"
 #include "core/records.h"
 #include "engine/conversion.h"
+#include "engine/thinning.h"
+#include "raster/sample_store.h"
 #include "platform/string_ids.h"
 #include "shell/document.h"
 #include "tests/support/support.h"
@@ -280,6 +282,112 @@ TEST_F(DocumentTest, SelectionUndoOfArtIsNotOffered) {
   OpenWithArt();
   RecordUndo(kUndoMarquee);
   EXPECT_EQ(gDocument->undoKind, kUndoNone);
+}
+
+// A pixel edit's Undo is offered only while the image window has not yet
+// committed the edit: once its pending flag is gone the kind becomes 0.
+// Every step that is taken marks the art as modified.
+TEST_F(DocumentTest, PixelUndoKindsFollowTheirPendingFlag) {
+  const struct {
+    int kind;
+    DocFlag pending;
+  } kinds[] = {{kUndoPencil, Flag::pixelUndoPending}, {kUndoEraser, Flag::pixelUndoPending},
+               {kUndoLine, Flag::pixelUndoPending},   {kUndoLevels, Flag::levelsPending},
+               {kUndoFill, Flag::fillUndoPending},    {kUndoClear, Flag::fillUndoPending}};
+  for (const auto& k : kinds) {
+    for (bool pending : {true, false}) {
+      SCOPED_TRACE(std::to_string(k.kind) + (pending ? " pending" : " committed"));
+      OpenWithArt();
+      RecordUndo(k.kind);
+      EXPECT_TRUE(gDocument->Test(k.pending));
+      EXPECT_TRUE(gDocument->Test(Flag::pixelModified));
+      if (!pending) gDocument->Clear(k.pending);  // the image window committed the edit
+      gDocument->Clear(Flag::artModified);
+      UndoRedo();
+      EXPECT_EQ(gDocument->undoKind, pending ? -k.kind : 0);
+      EXPECT_EQ(gDocument->Test(Flag::artModified), pending);
+      gDocument->Clear(k.pending);
+      DiscardUndo();
+      CloseDocument();
+    }
+  }
+}
+
+// Undo of a Fill or Clear of a bilevel image ORs the backup plane (the
+// pixels the edit took away) back into the working bitmap and ends the
+// pending state.
+TEST_F(DocumentTest, UndoOfAClearMergesTheBackupPlaneBack) {
+  OpenWithArt();
+  ASSERT_TRUE(AllocBackupBits());
+  size_t bytes = static_cast<size_t>(gImage->rowBytes) * gImage->height;
+  memset(gWorkBits, 0x0F, bytes);
+  memset(gBackupBits, 0x30, bytes);
+  RecordUndo(kUndoClear);
+  UndoRedo();
+  EXPECT_EQ(gDocument->undoKind, -kUndoClear);
+  EXPECT_FALSE(gDocument->Test(Flag::fillUndoPending));
+  for (size_t i = 0; i < bytes; ++i) ASSERT_EQ(gWorkBits[i], 0x3F) << i;
+}
+
+// Thin More: the snapshot keeps the skeleton and the step count; Undo puts
+// them back, Redo takes the extra step's result again.
+TEST_F(DocumentTest, UndoOfThinMoreRestoresTheStepCountAndSkeleton) {
+  OpenWithArt();
+  size_t bytes = static_cast<size_t>(gImage->rowBytes) * gImage->height;
+  memset(gWorkBits, 0x7E, bytes);
+  thinningStepsRun = 5;
+  RecordUndo(kUndoThinMore);
+  memset(gWorkBits, 0x18, bytes);  // the extra step thinned further
+  thinningStepsRun = 6;
+  UndoRedo();
+  EXPECT_EQ(gDocument->undoKind, -kUndoThinMore);
+  EXPECT_EQ(thinningStepsRun, 5);
+  EXPECT_EQ(gWorkBits[0], 0x7E);
+  UndoRedo();
+  EXPECT_EQ(thinningStepsRun, 6);
+  EXPECT_EQ(gWorkBits[bytes - 1], 0x18);
+  DiscardUndo();
+  EXPECT_EQ(gDocument->undoKind, kUndoNone);
+  thinningStepsRun = 0;
+}
+
+// Discarding a snapshot first commits the image window's pending work: a
+// stroke or a fill stays as drawn, a Levels change is written into the
+// samples and the mapping starts again from the identity.
+TEST_F(DocumentTest, DiscardingAnUndoCommitsThePendingWork) {
+  OpenWithArt();
+  for (int kind : {kUndoPencil, kUndoFill}) {
+    RecordUndo(kind);
+    DiscardUndo();
+    EXPECT_FALSE(gDocument->Test(Flag::pixelUndoPending));
+    EXPECT_FALSE(gDocument->Test(Flag::fillUndoPending));
+    EXPECT_EQ(gDocument->undoKind, kUndoNone);
+  }
+  CloseDocument();
+
+  MakeBitmapImage(4, 2);
+  gDocument->imageWindow = reinterpret_cast<WindowHandle>(this);
+  gImage->bitsPerSample = 8;
+  gImage->samplesPerPixel = 1;
+  ASSERT_EQ(MakeSampleStore(), 0);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 4; ++x) SampleRow(y)[x] = static_cast<uint8_t>(10 * x + y);
+  for (int i = 0; i < 256; ++i) levelsTable[i] = static_cast<uint8_t>(255 - i);
+  RecordUndo(kUndoLevels);
+  RecordUndo(kUndoConvert);  // a new snapshot discards the Levels one
+  EXPECT_FALSE(gDocument->Test(Flag::levelsPending));
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(SampleRow(y)[x], 255 - (10 * x + y));
+  for (int i = 0; i < 256; ++i) ASSERT_EQ(levelsTable[i], i);
+}
+
+// A new untitled document starts with the identity levels mapping.
+TEST_F(DocumentTest, NewUntitledDocumentResetsTheLevels) {
+  levelsTable[7] = 99;
+  gDocument->Set(Flag::levelsPending);
+  NewUntitledDocument();
+  EXPECT_EQ(levelsTable[7], 7);
+  EXPECT_FALSE(gDocument->Test(Flag::levelsPending));
 }
 
 TEST_F(DocumentTest, TitleNamesImageArtAndZoom) {

@@ -271,6 +271,78 @@ TEST_F(PrefsTest, VersionOneFilesAreConverted) {
   EXPECT_EQ(int{PresetAt(0)->complexity}, 10);
 }
 
+// Both files are read, one setting is changed, both are written again: the
+// bytes differ from the files read exactly where that setting lies. Bytes
+// and bits no setting uses (2 to 7, flags 0 bit 0x80, flags 1 bit 0x20)
+// stay as they were, and both records carry the custom color count.
+TEST_F(PrefsTest, WritingChangesOnlyTheBytesOfWhatChanged) {
+  std::string rec = Record(0, 2);
+  rec[0] = static_cast<char>(0x02 | 0x80);
+  rec[1] = static_cast<char>(0x02 | 0x20);
+  memcpy(&rec[2], "\x11\x22\x33\x44\x55\x66", 6);
+  memcpy(&rec[21], "Defaults\0\0\0\0", 12);
+  std::string colors(2 * 38, '\0');
+  memcpy(&colors[0], "Rust", 4);
+  memcpy(&colors[38], "Sea", 3);
+  colors[38 + 33] = 1;  // tagged
+  std::string preset = Preset("Defaults", 800);
+  const std::string prfIn = Header(2) + rec + colors;
+  std::string setRec = rec;
+  Put16(setRec, 18, 1);
+  const std::string setIn = Header(2) + setRec + preset;
+
+  const struct {
+    const char* name;
+    void (*change)();
+    size_t offset;
+    std::string bytes;
+  } cases[] = {
+      {"thickness", [] { gPrefs->drawThickness = 1; }, 14, std::string("\x01\x00", 2)},
+      {"output format", [] { gPrefs->outputFormat = 5; }, 10, std::string("\x05\x00", 2)},
+      {"wand tolerance", [] { gPrefs->wandTolerance = 7; }, 20, "\x07"},
+      {"restore settings", [] { gPrefs->flags0 |= PrefFlag::restoreSettings; }, 0, "\x83"},
+      {"replace batch files", [] { gPrefs->flags1 |= PrefFlag::batchReplaceFiles; }, 1, "\x23"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(ReadBytes(prfIn, false));
+    ASSERT_TRUE(ReadBytes(setIn, true));
+    c.change();
+    std::string prfWant = prfIn, setWant = setIn;
+    prfWant.replace(6 + c.offset, c.bytes.size(), c.bytes);
+    setWant.replace(6 + c.offset, c.bytes.size(), c.bytes);
+    EXPECT_EQ(WriteBytes(false), prfWant);
+    EXPECT_EQ(WriteBytes(true), setWant);
+  }
+}
+
+// SetDefaults sets the fields it names and leaves every other bit and byte
+// of the record as it was, whatever they held.
+TEST_F(PrefsTest, DefaultsChangeOnlyTheFieldsTheyName) {
+  for (int fill : {0x00, 0xFF, 0x5A}) {
+    SCOPED_TRACE(fill);
+    memset(gPrefsEdit, fill, sizeof *gPrefsEdit);
+    SetDefaults();
+    std::string want(sizeof(PrefsRecord), static_cast<char>(fill));
+    want[0] = static_cast<char>((fill & ~(0x01 | 0x40 | 0x10)) | 0x02 | 0x20 | 0x08);
+    want[1] = static_cast<char>((fill & ~(0x01 | 0x04)) | 0x02 | 0x10);
+    Put16(want, 8, 1);   // preview
+    Put16(want, 10, 3);  // output format
+    Put16(want, 12, 0);
+    Put16(want, 14, 4);  // thickness
+    Put16(want, 16, 0);  // no custom colors
+    Put16(want, 18, 1);  // the one preset "Defaults"
+    want[20] = 32;       // wand tolerance
+    want.replace(54, 224 - 54, std::string(224 - 54, '\0'));  // positions, window placement
+    want.replace(224, 512, std::string(512, '\0'));          // plug-in and scratch folders
+    want.replace(480, strlen(TempFolder()), TempFolder());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(gPrefs), sizeof *gPrefs), want);
+    EXPECT_EQ(memcmp(gPrefs, gPrefsEdit, sizeof *gPrefs), 0);
+    EXPECT_EQ(PresetNames(), "Defaults;");
+    EXPECT_STREQ(gConvSettings->name, "Defaults");
+  }
+}
+
 TEST_F(PrefsTest, PreferencesFileRecovery) {
   // Claimed presets are never read from the preferences file.
   std::string claims = Header(2) + Record(3) + Preset("X", 800);
