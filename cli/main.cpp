@@ -167,7 +167,7 @@ bool gHolding = false;
 // Nobody is there to answer: an existing art file is skipped (--replace
 // overwrites without asking), every other question takes its default.
 int CliAnswer(int id, int kind) {
-  if (kind == kMessageWarning) return kAnswerOK;
+  if (kind == kMessageWarning || kind == kMessageInformation) return kAnswerOK;
   if (id == kStrFileAlreadyExists) return kAnswerNo;
   return kind == kMessageOKCancel ? kAnswerOK : kAnswerYes;
 }
@@ -198,7 +198,7 @@ void Say(const std::string& line) {
 }
 
 int CliShowMessage(int id, int kind, const char* text) {
-  if (gHolding && kind == kMessageWarning) {
+  if (gHolding && (kind == kMessageWarning || kind == kMessageInformation)) {
     gHeld.push_back(HeldMessage{id, text});
     return kAnswerOK;
   }

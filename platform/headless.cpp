@@ -20,14 +20,15 @@ int gPumps = 0;
 
 int DefaultAnswer(int kind) {
   switch (kind) {
-    case kMessageWarning: return kAnswerOK;
+    case kMessageWarning:
+    case kMessageInformation:
     case kMessageOKCancel: return kAnswerOK;
     default: return kAnswerYes;
   }
 }
 
 int HeadlessShow(int, int kind, const char*) {
-  if (kind == kMessageWarning) return kAnswerOK;
+  if (kind == kMessageWarning || kind == kMessageInformation) return kAnswerOK;
   if (gScriptPos < gScript.size()) return gScript[gScriptPos++];
   return DefaultAnswer(kind);
 }
@@ -65,6 +66,7 @@ void InstallHeadlessBackend() {
 }
 
 void ShowWarning(int id, const char* text) { Show(id, kMessageWarning, text); }
+void ShowInformation(int id, const char* text) { Show(id, kMessageInformation, text); }
 int AskQuestion(int id, const char* text) { return Show(id, kMessageQuestion, text); }
 int AskYesNoCancel(int id, const char* text) { return Show(id, kMessageYesNoCancel, text); }
 int AskOKCancel(int id, const char* text) { return Show(id, kMessageOKCancel, text); }

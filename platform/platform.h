@@ -156,11 +156,14 @@ enum MessageKind : int {
   kMessageQuestion = 1,   // Yes/No, title "Question"
   kMessageYesNoCancel = 2,
   kMessageOKCancel = 3,
+  kMessageInformation = 4,  // information icon, OK, title "Quenda Tessary"
 };
 
 // Shows string `id` as a warning box. `text` (when non-null) is the formatted
 // text; otherwise the string itself is shown.
 void ShowWarning(int id, const char* text = nullptr);
+// The same as an information box: for news that is no fault.
+void ShowInformation(int id, const char* text = nullptr);
 int AskQuestion(int id, const char* text = nullptr);     // kAnswerYes or kAnswerNo
 int AskYesNoCancel(int id, const char* text = nullptr);  // Yes, No or Cancel
 int AskOKCancel(int id, const char* text = nullptr);     // OK or Cancel

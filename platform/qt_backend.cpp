@@ -94,7 +94,7 @@ int QtShowMessage(int, int kind, const char* text) {
       box.setEscapeButton(QMessageBox::Cancel);
       break;
     default:
-      box.setIcon(QMessageBox::Warning);
+      box.setIcon(kind == kMessageInformation ? QMessageBox::Information : QMessageBox::Warning);
       box.setWindowTitle(QString::fromUtf8(LoadString(kStrAppTitle)));
       box.setStandardButtons(QMessageBox::Ok);
       break;
@@ -104,8 +104,8 @@ int QtShowMessage(int, int kind, const char* text) {
     gNextAnswer = 0;
   }
   int result = box.exec();
-  // A warning box has only OK, however it was closed.
-  if (kind == kMessageWarning) return kAnswerOK;
+  // A warning or information box has only OK, however it was closed.
+  if (kind == kMessageWarning || kind == kMessageInformation) return kAnswerOK;
   // Closing a Yes/No box by its title bar counts as No: it has no Cancel.
   if (kind == kMessageQuestion && result != QMessageBox::Yes) return kAnswerNo;
   return AnswerFor(result);

@@ -61,7 +61,11 @@ void RefreshImageWindow() {
 }
 
 void ShowStatus(const Status& status) {
-  if (status.message) ShowWarning(status.message);
+  if (!status.message) return;
+  // Reading 16-bit layers as 8 is news about the image, not a fault: it is
+  // told in an information box.
+  if (status.message == kStrSixteenBits) ShowInformation(status.message);
+  else ShowWarning(status.message);
 }
 
 Status OpenDocument(void* source) {

@@ -243,6 +243,8 @@ TEST_F(QtBackendTest, MessageBoxesHaveTheirTitlesButtonsAndAnswers) {
        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, kAnswerCancel},
       {kMessageOKCancel, QMessageBox::Ok, "Quenda Tessary", QMessageBox::Warning,
        QMessageBox::Ok | QMessageBox::Cancel, kAnswerOK},
+      {kMessageInformation, QMessageBox::Ok, "Quenda Tessary", QMessageBox::Information, QMessageBox::Ok,
+       kAnswerOK},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.kind);
@@ -252,6 +254,7 @@ TEST_F(QtBackendTest, MessageBoxesHaveTheirTitlesButtonsAndAnswers) {
     switch (c.kind) {
       case kMessageWarning: ShowWarning(131); answer = kAnswerOK; break;
       case kMessageQuestion: answer = AskQuestion(235); break;
+      case kMessageInformation: ShowInformation(356); answer = kAnswerOK; break;
       case kMessageYesNoCancel: answer = AskYesNoCancel(43, "Save changes?"); break;
       default: answer = AskOKCancel(203); break;
     }
