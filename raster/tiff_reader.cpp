@@ -631,24 +631,25 @@ Status InflateRow(uint8_t* dst, int32_t count) {
 
 // Unpacks `count` samples of T.bits bits from `src` into bytes (left-aligned;
 // the high byte of 16-bit samples).
-void UnpackSamples(const uint8_t* src, uint8_t* dst, int32_t count) {
-  switch (T.bits) {
-    case 8:
-      memcpy(dst, src, count);
-      break;
-    case 16:
-      for (int32_t i = 0; i < count; ++i) dst[i] = src[2 * i + (Swap() ? 0 : 1)];
-      break;
-    default: {
-      int b = T.bits;
-      int32_t bit = 0;
-      for (int32_t i = 0; i < count; ++i, bit += b) {
-        uint32_t v = 0;
-        for (int k = 0; k < b; ++k) v = v * 2 + ((src[(bit + k) >> 3] >> (7 - ((bit + k) & 7))) & 1);
-        dst[i] = static_cast<uint8_t>(v << (8 - b));
-      }
-    }
+// The 8-bit value of sample `index` of a decoded row. Depths below 8 are
+// left-aligned (a one-bit sample, which only color images of one bit per
+// sample unpack, is 0 or 255); deeper samples keep their most significant
+// byte: for whole bytes (16, 24, 32 bits) that byte in the file's byte
+// order, otherwise the first 8 bits, as such samples are packed most
+// significant bit first.
+uint8_t SampleByte(const uint8_t* src, int32_t index) {
+  int b = T.bits;
+  if (b == 8) return src[index];
+  if (b > 8 && (b & 7) == 0) {
+    int bytes = b / 8;
+    return src[index * bytes + (Swap() ? 0 : bytes - 1)];
   }
+  int64_t bit = static_cast<int64_t>(index) * b;
+  int take = b < 8 ? b : 8;
+  uint32_t v = 0;
+  for (int k = 0; k < take; ++k, ++bit) v = v * 2 + ((src[bit >> 3] >> (7 - (bit & 7))) & 1);
+  if (b == 1) return v ? 255 : 0;
+  return static_cast<uint8_t>(v << (8 - take));
 }
 
 // Turns one decoded row of `pixels` pixels into store bytes in `dst`:
@@ -657,25 +658,11 @@ void UnpackSamples(const uint8_t* src, uint8_t* dst, int32_t count) {
 int SamplesOfRow(const uint8_t* raw, int32_t pixels, bool planar, uint8_t* dst) {
   int in = planar ? 1 : T.allSamples;
   int keep = planar ? 1 : T.samples;
-  if (keep == in) {
-    UnpackSamples(raw, dst, pixels * in);
+  if (keep == in && T.bits == 8) {
+    memcpy(dst, raw, static_cast<size_t>(pixels) * in);
   } else {
-    uint8_t one;
     for (int32_t x = 0; x < pixels; ++x)
-      for (int s = 0; s < keep; ++s) {
-        int32_t index = x * in + s;
-        if (T.bits == 8) {
-          one = raw[index];
-        } else if (T.bits == 16) {
-          one = raw[2 * index + (Swap() ? 0 : 1)];
-        } else {
-          int32_t bit = index * T.bits;
-          uint32_t v = 0;
-          for (int k = 0; k < T.bits; ++k) v = v * 2 + ((raw[(bit + k) >> 3] >> (7 - ((bit + k) & 7))) & 1);
-          one = static_cast<uint8_t>(v << (8 - T.bits));
-        }
-        dst[x * keep + s] = one;
-      }
+      for (int s = 0; s < keep; ++s) dst[x * keep + s] = SampleByte(raw, x * in + s);
   }
   if (!T.palette) return keep;
   for (int32_t x = pixels - 1; x >= 0; --x) {  // backwards, in place
@@ -864,6 +851,25 @@ uint32_t StripByteCount(uint32_t k, uint32_t fallback) {
   return ArrayValue(T.stripCountsType, T.stripCountsPos, k);
 }
 
+// The color samples of a pixel: those the photometric interpretation names
+// (gray and palette 1, RGB 3, separated 4), never more than the samples not
+// declared extra; any further sample is extra whether the directory
+// declares it or not. An unknown interpretation takes 1, 3 or 4 by count.
+int ColorSamples(int notExtra, int photometric) {
+  int named;
+  switch (photometric) {
+    case 0:
+    case 1:
+    case 3: named = 1; break;
+    case 2: named = 3; break;
+    case 5: named = 4; break;
+    default: named = notExtra >= 4 ? 4 : notExtra >= 3 ? 3 : 1; break;
+  }
+  int samples = notExtra < named ? notExtra : named;
+  if (samples == 2) samples = 1;  // two of three or four: too few for color, read as gray
+  return samples < 1 ? 1 : samples;
+}
+
 Status ReadImage() {
   if (Status s = ReadDirectory(); !s.ok()) return s;
   if (T.width <= 0 || T.imageRows <= 0 || !T.stripOffsetsPos || !T.stripOffsetsType) return Failed(kStrTiffIncomplete);
@@ -874,17 +880,15 @@ Status ReadImage() {
   T.bits = T.bits ? T.bits : 1;
   gImage->bitsPerSample = static_cast<int16_t>(T.bits);
 
-  T.allSamples = gImage->samplesPerPixel;
-  T.samples = T.allSamples - T.extraSamples;
+  T.allSamples = gImage->samplesPerPixel > 0 ? gImage->samplesPerPixel : 1;
+  T.samples = ColorSamples(T.allSamples - T.extraSamples, gImage->photometric);
   bool tiled = T.tileWidth != 0;
   bool planar = T.planarConfig == 2 && T.allSamples > 1;
-  // Depths and sample layouts the unpacking understands; anything else is
-  // refused instead of being read as noise.
-  bool depthOk = T.bits == 1 || T.bits == 2 || T.bits == 4 || T.bits == 8 || T.bits == 16;
-  bool samplesOk = T.samples == 1 || T.samples == 3 || T.samples == 4;
-  if (!depthOk || !samplesOk || T.allSamples > 16 || (T.bits == 1 && !planar && T.allSamples != 1) ||
-      (T.bits == 1 && planar && T.samples != 3))
-    return Failed(kStrTiffUnimplemented);
+  // A one-bit image of one color sample (with extra samples, chunky or in
+  // planes) is bilevel: the first sample of each pixel, or the first plane.
+  bool bilevel = T.bits == 1 && T.samples == 1;
+  // One-bit color planes are merged into the store's pixels.
+  bool planeMerge = planar && !bilevel && T.bits == 1;
   if (tiled && (T.tileLength <= 0 || T.tileWidth <= 0)) return Failed(kStrTiffIncomplete);
   gImage->samplesPerPixel = static_cast<int16_t>(T.samples);
   if (!SetRowGeometry()) return Failed(kStrInsufficientMemory);
@@ -892,11 +896,14 @@ Status ReadImage() {
   // Geometry of one decoded row: a whole tile row when tiled.
   T.rowPixels = tiled ? T.tileWidth : T.width;
   int32_t samplesPerRow = planar ? T.rowPixels : T.rowPixels * T.allSamples;
-  T.sourceRowBytes = static_cast<int32_t>((static_cast<int64_t>(T.bits) * samplesPerRow + 7) / 8);
-  bool gray = T.bits >= 2 || planar;
+  int64_t rowBits64 = static_cast<int64_t>(T.bits) * samplesPerRow;
+  if (rowBits64 > 8 * 32767) return Failed(kStrInsufficientMemory);  // the record holds a 16-bit row length
+  T.sourceRowBytes = static_cast<int32_t>((rowBits64 + 7) / 8);
+  bool gray = !bilevel;
   // Compression 32771: uncompressed rows padded to the bitmap's row length
   // (to an even length for gray and color rows).
-  if (T.compression == 32771 && !tiled) T.sourceRowBytes = gray ? (T.sourceRowBytes + 1) & ~1 : gImage->rowBytes;
+  if (T.compression == 32771 && !tiled)
+    T.sourceRowBytes = gray || T.allSamples > 1 ? (T.sourceRowBytes + 1) & ~1 : gImage->rowBytes;
   if (T.sourceRowBytes > 32767) return Failed(kStrInsufficientMemory);  // the record holds a 16-bit row length
   gImage->sourceRowBytes = static_cast<int16_t>(T.sourceRowBytes);
   T.rowsPerStrip = tiled ? T.tileLength : (T.rowsPerStrip < T.imageRows ? T.rowsPerStrip : T.imageRows);
@@ -925,13 +932,11 @@ Status ReadImage() {
   int32_t tilesAcross = tiled ? (T.width + T.tileWidth - 1) / T.tileWidth : 1;
   int32_t perPlane = tiled ? tilesAcross * ((T.imageRows + T.tileLength - 1) / T.tileLength)
                            : (T.imageRows + T.rowsPerStrip - 1) / T.rowsPerStrip;
-  int32_t planes = planar ? T.allSamples : 1;
-  if (planar && T.bits == 1) planes = static_cast<int32_t>(T.stripOffsetsCount / static_cast<uint32_t>(perPlane));
-  if (planes < 1 || static_cast<uint64_t>(perPlane) * planes > T.stripOffsetsCount) return Failed(kStrTiffIncomplete);
-  if (planar && planes > T.allSamples) planes = T.allSamples;
-  // One-bit planes beyond red, green and blue (an alpha plane) are not read.
-  if (planar && T.bits == 1 && planes > 3) planes = 3;
-  if (ccitt && (T.bits != 1 || planar)) return Failed(kStrTiffUnimplemented);
+  // Planes beyond the color samples (alpha, other extras) are not read; a
+  // bilevel image reads its first plane only.
+  int32_t planes = !planar || bilevel ? 1 : T.samples;
+  if (static_cast<uint64_t>(perPlane) * planes > T.stripOffsetsCount) return Failed(kStrTiffIncomplete);
+  if (ccitt && (T.bits != 1 || planeMerge)) return Failed(kStrTiffUnimplemented);
 
   // Buffers.
   int32_t rowBufBytes = T.sourceRowBytes + 8;
@@ -955,10 +960,12 @@ Status ReadImage() {
   if (!gSamples) return Failed(kStrInsufficientMemory);
   if (Status s = AllocImageBits(); !s.ok()) return s;
 
-  // Gray and color set-up.
+  // Gray and color set-up. Planes and one-bit color samples are stored as
+  // 8-bit samples, and the image says so; other images keep the file's
+  // depth, which the range of their sample values is measured in.
   bool inFile = false;
   if (gray) {
-    if (planar && T.bits == 1) gImage->samplesPerPixel = 3;
+    if (planar || T.bits == 1) gImage->bitsPerSample = 8;
     if (Status s = MakeSampleStore(); !s.ok()) return s;
     if (PollUserAbort()) return StopStatus();
     if (!SampleStoreInMemory()) {
@@ -974,13 +981,16 @@ Status ReadImage() {
 
   BuildCodeTables();
   gIn.reversed = T.reversedBits;
-  int32_t planeBit = planar && T.bits == 1 ? 1 << (planes - 1) : 0;
   int32_t done = 0, total = planes * perPlane * T.rowsPerStrip;
   uint32_t fileLength = static_cast<uint32_t>(FileLength(gImage->fileHandle));
   for (int32_t plane = 0; plane < planes; ++plane) {
     for (int32_t s = 0; s < perPlane; ++s) {
       uint32_t k = static_cast<uint32_t>(plane * perPlane + s);
       uint32_t offset = T.baseOffset + ArrayValue(T.stripOffsetsType, T.stripOffsetsPos, k);
+      // Without byte counts an uncompressed strip holds its rows; a
+      // compressed one is read up to the end of the file, as its coded size
+      // may exceed the rows' size (PackBits of narrow rows, LZW of noise) and
+      // cutting it there would lose rows of a readable file.
       uint32_t fallback = T.compression == 1 || T.compression == 32771
                               ? static_cast<uint32_t>(T.sourceRowBytes) * T.imageRows
                               : (fileLength > offset ? fileLength - offset : 0);
@@ -1037,9 +1047,9 @@ Status ReadImage() {
         }
         if ((T.compression == 5 || deflate) && T.predictor == 2 && gray)
           UndoPredictor(raw, T.rowPixels, planar ? 1 : T.allSamples);
-        if (planar && T.bits == 1) {
-          // Merge the plane: each set pixel adds the plane's bit to the
-          // palette index kept in the first byte of its store pixel.
+        if (planeMerge) {
+          // Merge the plane: each set pixel turns its sample of this plane
+          // full (255) in the store, which starts with every sample 0.
           bool down = gDocument->Test(Flag::downsample2to1);
           if (!down || (y & 1)) {
             uint8_t* row = SampleRow(down ? y >> 1 : y);
@@ -1050,14 +1060,24 @@ Status ReadImage() {
                 if (!(x & 1)) continue;
                 x >>= 1;
               }
-              if (x < storePixels) row[x * 3] = static_cast<uint8_t>(row[x * 3] + planeBit);
+              if (x < storePixels) row[x * T.samples + plane] = 255;
             }
           }
         } else if (gray) {
           int spp = SamplesOfRow(raw, visible, planar, gSamples);
           PutSampleRow(y, gSamples, firstCol, visible, spp, planar ? plane : 0);
         } else {
-          // Bilevel: place the row's visible bits at the tile's column.
+          // Bilevel: place the row's visible bits at the tile's column; of
+          // chunky pixels with extra samples only the first sample counts.
+          if (!planar && T.allSamples > 1) {
+            uint8_t* first = gSamples;
+            memset(first, 0, static_cast<size_t>((visible + 7) / 8));
+            for (int32_t i = 0; i < visible; ++i) {
+              int64_t bit = static_cast<int64_t>(i) * T.allSamples;
+              if ((raw[bit >> 3] >> (7 - (bit & 7))) & 1) first[i >> 3] |= static_cast<uint8_t>(0x80 >> (i & 7));
+            }
+            raw = first;
+          }
           uint8_t* dst = gWorkBits + static_cast<size_t>(y) * gImage->rowBytes;
           if ((firstCol & 7) == 0) {
             memcpy(dst + firstCol / 8, raw, static_cast<size_t>((visible + 7) / 8));
@@ -1071,22 +1091,9 @@ Status ReadImage() {
         if (PollUserAbort()) return StopStatus();
       }
     }
-    planeBit >>= 1;
   }
   EndInflate();
-  if (planar && T.bits == 1) {
-    // Each pixel's plane index becomes red, green and blue.
-    for (int32_t y = 0; y < storeRows; ++y) {
-      uint8_t* row = SampleRow(y);
-      for (int32_t x = 0; x < storePixels; ++x) {
-        int p = row[3 * x] & 7;
-        row[3 * x] = (p & 4) ? 255 : 0;
-        row[3 * x + 1] = (p & 2) ? 255 : 0;
-        row[3 * x + 2] = (p & 1) ? 255 : 0;
-      }
-    }
-  }
-  if (planar) gImage->bitsPerSample = 8;
+
   return Done();
 }
 

@@ -326,7 +326,9 @@ TEST_F(TiffReader, TruncatedAndCorruptedFilesFailCleanly) {
   for (const char* file : {"tiff-bw-rle.tif", "tiff-bw-packbits-be.tif", "tiff-bw-tiled.tif", "tiff-gray-lzw-2.tif",
                            "tiff-rgb-planar.tif", "tiff-pal4.tif", "tiff-rgb16-lzw-2-be.tif", "eps-preview.tif",
                            "tiff-prim-planar1.tif", "tiff-cmyk-lzw-2.tif", "tiff-page-g3-2d.tif",
-                           "tiff-page-g4-lsb.tif", "tiff-bwwide-g4.tif", "tiff-gray-zip-2.tif", "tiff-rgb-zip.tif"}) {
+                           "tiff-page-g4-lsb.tif", "tiff-bwwide-g4.tif", "tiff-gray-zip-2.tif", "tiff-rgb-zip.tif",
+                           "tiff-layout-gray1-alpha.tif", "tiff-layout-gray1-alpha-planar.tif",
+                           "tiff-layout-rgb1-chunky.tif", "tiff-layout-gray12-lzw.tif"}) {
     std::string whole = ReadFileBytes(RasterFixture(file));
     for (int cut = 1; cut <= 12; ++cut) {
       SCOPED_TRACE(std::string(file) + " cut " + std::to_string(cut));
