@@ -39,17 +39,6 @@ Status Reserve(int count) {
   return Failed(kStrNotEnoughMemory);
 }
 
-// Puts an entry back at the front of the list (an item that was taken but
-// not processed).
-void PutBack(const BatchEntry& entry) {
-  int count = BatchCount();
-  if (!Reserve(count).ok()) return;
-  BatchEntry* list = ListBlock();
-  memmove(list + 1, list, static_cast<size_t>(count) * sizeof *list);
-  list[0] = entry;
-  gDocument->batchFileCount = static_cast<int16_t>(count + 1);
-}
-
 // Length of a name up to its last dot (the whole name when it has none). The
 // name lives in a name buffer, so no more than one buffer is read.
 size_t StemLength(const char* name) {
@@ -104,16 +93,13 @@ int ProcessItem(const BatchEntry& entry, const std::vector<std::string>& inputs)
       Report(source.c_str(), output, kItemSkipped);
       return -1;
     }
-    if (answer == kAnswerCancel) {
-      // The user declined this item, so it stays listed with the rest.
-      PutBack(entry);
-      return kBatchCancelled;
-    }
+    if (answer == kAnswerCancel) return kBatchCancelled;  // the item taken is not listed again
   }
 
   // The document open sequence reads sourceFolder + path while a batch runs;
-  // the art is saved under docName.
-  CopyName(im->docName, output);
+  // the art is saved as outputFolder + docName, and docName, the art's own
+  // name (its title), is the file name alone.
+  CopyName(im->docName, artName);
   int status = kItemOpenFailed;
   Status opened = OpenDocument(nullptr);
   if (opened.ok()) {
@@ -128,7 +114,7 @@ int ProcessItem(const BatchEntry& entry, const std::vector<std::string>& inputs)
       } else {
         // A failed or stopped save leaves no partial art file behind, and
         // an art file that was there stays as it was.
-        Status saved = AskSaveArt(0);
+        Status saved = SaveArtTo(output);
         if (saved.ok()) status = gDocument->droppedPathCount > 0 ? kItemIncomplete : kItemSaved;
         else status = saved.kind == kStatusStopped ? kItemStopped : kItemSaveFailed;
       }
@@ -251,7 +237,6 @@ int RunBatchList() {
       break;
     }
   }
-  gDocument->Clear(Flag::batchRunning);
   return result;
 }
 

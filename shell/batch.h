@@ -87,10 +87,13 @@ struct BatchHooks {
 extern BatchHooks gBatchHooks;
 void InstallHeadlessBatchHooks();
 
-// Processes the list until it is empty, stopped or cancelled, with
-// `batchRunning` set. An art file is never written over one of the images
-// listed when the run started (compared by device and inode).
+// Processes the list until it is empty, stopped or cancelled. It sets
+// `batchRunning`, which stays set until RunBatch ends the run: a stop or a
+// Cancel returns to the selection within the run. An art file is never
+// written over one of the images listed when the run started (compared by
+// device and inode).
 int RunBatchList();
 // The Batch Select command: selection, destination and run, until the list is
-// empty or the selection is cancelled (which empties the list).
+// empty or the selection is cancelled (which empties the list); then
+// `batchRunning` is cleared.
 void RunBatch();

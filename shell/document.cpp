@@ -165,13 +165,17 @@ Status AskSaveArt(int ask) {
     if (answer == kAnswerCancel) return Cancelled();
     if (gDocument->Test(Flag::artUntitled) && !gShellHooks.saveArtAsDialog().ok()) return Cancelled();
   }
-  if (RefuseInputAsOutput(gImage->docName)) {
+  return SaveArtTo(gImage->docName);
+}
+
+Status SaveArtTo(const char* path) {
+  if (RefuseInputAsOutput(path)) {
     gDocument->Set(Flag::artModified);
     return Failed(kStrOutputIsInput);
   }
   bool hidden = gPathCount == 0;
   if (hidden) gPathCount = gHiddenPathCount;
-  Status saved = SaveArt(gImage->docName, 0);
+  Status saved = SaveArt(path, 0);
   if (hidden) gPathCount = 0;
   // A batch never waits on a notice; a failure is always told.
   if (!saved.ok() || !gDocument->Test(Flag::batchRunning)) ShowStatus(saved);

@@ -24,6 +24,11 @@ void CloseDocument();
 // when the user cancelled; Failed when the save failed. The art is never
 // written over the open image's own file (message kStrOutputIsInput).
 Status AskSaveArt(int ask);
+// Writes the art to `path` without a question (AskSaveArt's save, and a
+// batch's into its output folder); the art's title stays docName. Failed,
+// with the art still modified, when `path` is the open image's own file or
+// the write failed.
+Status SaveArtTo(const char* path);
 Status AskSavePixelImage();
 // The Save Art As command: the Save Art As dialog, then the art is written
 // under the chosen name. A name that is the open image's own file is refused

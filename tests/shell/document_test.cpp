@@ -369,7 +369,7 @@ TEST_F(DocumentTest, DiscardingAnUndoCommitsThePendingWork) {
   gDocument->imageWindow = reinterpret_cast<WindowHandle>(this);
   gImage->bitsPerSample = 8;
   gImage->samplesPerPixel = 1;
-  ASSERT_EQ(MakeSampleStore(), 0);
+  ASSERT_TRUE(MakeSampleStore().ok());
   for (int y = 0; y < 2; ++y)
     for (int x = 0; x < 4; ++x) SampleRow(y)[x] = static_cast<uint8_t>(10 * x + y);
   for (int i = 0; i < 256; ++i) levelsTable[i] = static_cast<uint8_t>(255 - i);
