@@ -238,6 +238,7 @@ inline constexpr uint8_t restoreSettings = 0x01;    // flags0
 inline constexpr uint8_t beepAfterConvert = 0x02;   // flags0
 inline constexpr uint8_t expandSpread = 0x08;       // flags0
 inline constexpr uint8_t infoPaletteOpen = 0x10;    // flags0
+inline constexpr uint8_t paintStyleOption = 0x20;   // flags0, an option of the Paint Style palette
 inline constexpr uint8_t batchToSourceFolder = 0x40;  // flags0
 inline constexpr uint8_t batchReplaceFiles = 0x01;  // flags1
 inline constexpr uint8_t savePositions = 0x02;      // flags1

@@ -213,14 +213,11 @@ bool WritePrefsBody(int16_t file, bool settingsFile) {
   const uint8_t header[kPrefsHeaderSize] = {kMagicLittle[0], kMagicLittle[1], kMagicLittle[2], kMagicLittle[3],
                                             static_cast<uint8_t>(kPrefsVersion), 0};
   if (!WriteAll(file, header, sizeof header)) return false;
+  // Both records carry the custom color count; only the settings file
+  // counts presets.
   PrefsRecord rec = *gPrefs;
-  if (settingsFile) {
-    rec.presetCount = static_cast<int16_t>(PresetCount());
-    rec.customColorCount = 0;
-  } else {
-    rec.presetCount = 0;
-    rec.customColorCount = static_cast<int16_t>(CustomColorCount());
-  }
+  rec.customColorCount = static_cast<int16_t>(CustomColorCount());
+  rec.presetCount = settingsFile ? static_cast<int16_t>(PresetCount()) : 0;
   if (!WriteAll(file, &rec, sizeof rec)) return false;
   if (settingsFile) {
     if (rec.presetCount > 0 &&
@@ -351,17 +348,27 @@ Status SavePreferences() {
   return prefs.ok() ? settings : prefs;
 }
 
+void ApplyDefaultPrefs(PrefsRecord* r) {
+  r->flags0 = static_cast<uint8_t>(
+      (r->flags0 & ~(PrefFlag::restoreSettings | PrefFlag::batchToSourceFolder | PrefFlag::infoPaletteOpen)) |
+      PrefFlag::beepAfterConvert | PrefFlag::paintStyleOption | PrefFlag::expandSpread);
+  r->flags1 = static_cast<uint8_t>((r->flags1 & ~(PrefFlag::batchReplaceFiles | PrefFlag::paintStyleOpen)) |
+                                   PrefFlag::savePositions | PrefFlag::eliminateHidden);
+  r->previewKind = 1;
+  r->outputFormat = 3;
+  r->pixelWriterKind = 0;
+  r->drawThickness = 4;
+  r->customColorCount = 0;
+  r->presetCount = 0;
+  r->wandTolerance = 32;
+  ResetPlacesAndFolders(r);
+}
+
 void DefaultPrefsRecord(PrefsRecord* r) {
   // Built from a cleared record, so that nothing of an invalid file survives.
   memset(r, 0, sizeof *r);
-  r->previewKind = 1;
-  r->outputFormat = 3;
-  r->drawThickness = 4;
-  r->wandTolerance = 32;
-  r->flags0 = PrefFlag::beepAfterConvert | PrefFlag::expandSpread | 0x20;
-  r->flags1 = PrefFlag::savePositions | PrefFlag::eliminateHidden;
+  ApplyDefaultPrefs(r);
   strncpy(r->selectedPreset, LoadString(kStrDefaults), sizeof r->selectedPreset - 1);
-  CopyName(r->scratchFolder, TempFolder());
 }
 
 void SetDefaults() {
@@ -369,7 +376,7 @@ void SetDefaults() {
   ClearCustomColors();
   SetBuiltInDefaults(gConvSettings);
   *gConvSettingsEdit = *gConvSettings;
-  DefaultPrefsRecord(gPrefsEdit);
+  ApplyDefaultPrefs(gPrefsEdit);
   *gPrefs = *gPrefsEdit;
   ConversionSettings* added;
   AddPreset(gConvSettings, &added);

@@ -51,10 +51,16 @@ void LoadPreferences();
 Status SavePreferences();
 
 // The default preferences and settings: every preset and custom color
-// deleted, the conversion settings and the preferences at their defaults, and
-// the single preset "Defaults".
+// deleted, the conversion settings at their defaults, the defaults applied
+// to the working copy of the preferences (gPrefsEdit), which then becomes
+// gPrefs, and the single preset "Defaults".
 void SetDefaults();
-// The default preferences record alone (no side effects).
+// Sets the fields of `record` that have defaults (flags bits, preview,
+// formats, thickness, counts, wand tolerance, dialog and window positions,
+// folders) and leaves every other bit and byte as it was.
+void ApplyDefaultPrefs(PrefsRecord* record);
+// A cleared record with the defaults applied and "Defaults" as the selected
+// preset (no side effects).
 void DefaultPrefsRecord(PrefsRecord* record);
 
 // ---------------------------------------------------------------------------
