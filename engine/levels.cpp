@@ -258,7 +258,7 @@ void CommitPendingLevels() {
   gDocument->Clear(Flag::levelsPending);
 }
 
-void UndoLevels() {
+bool UndoLevels() {
   if (gDocument->Test(Flag::levelsPending)) {
     // Pending: the display shows the image with or without the table.
     if (gLevelsUndo.tableAside) {
@@ -268,10 +268,11 @@ void UndoLevels() {
       IdentityTable(levelsTable);
     }
     gLevelsUndo.tableAside = !gLevelsUndo.tableAside;
-  } else {
-    SwapLevelsSamples();
+  } else if (!SwapLevelsSamples()) {
+    return false;
   }
   gHost.refreshImageWindow();
+  return true;
 }
 
 bool OpenLevels(LevelsDialog* d) {

@@ -80,8 +80,9 @@ void DiscardLevelsUndo();
 void CommitPendingLevels();
 // Undo and Redo of a Levels change: while it is pending, the display
 // toggles between the table and the identity; once written, the samples are
-// exchanged.
-void UndoLevels();
+// exchanged. False when there is nothing to exchange (no change pending and
+// no samples kept).
+bool UndoLevels();
 
 // --- The dialog ---------------------------------------------------------------------
 struct LevelsDialog {

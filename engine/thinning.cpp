@@ -327,6 +327,8 @@ void TakeSkeletonSnapshot() {
   if (gSkeletonShown && templateBits) memcpy(templateBits, gWorkBits, n);
 }
 
+uint8_t* gThinMoreKept = nullptr;  // the skeleton before the last Thin More, for Undo
+
 bool SkeletonEdited() {
   // Without a snapshot the edit cannot be seen; one more step is then run to
   // be safe, as after an edit.
@@ -341,6 +343,9 @@ void EndPause() {
   RestoreTemplateFromStore();
   MemFreePtr(gSkeletonSnapshot);
   gSkeletonSnapshot = nullptr;
+  // Once the pause is over there is no skeleton to exchange any more.
+  MemFreePtr(gThinMoreKept);
+  gThinMoreKept = nullptr;
 }
 
 void Pause() {
@@ -677,6 +682,37 @@ int16_t RunThinningSequence() {
     }
   }
   return FinishSequence();
+}
+
+bool KeepThinMoreUndo() {
+  size_t n = RowBytes() * gImage->height;
+  if (!gThinMoreKept) gThinMoreKept = static_cast<uint8_t*>(MemAllocPtr(n));
+  if (!gThinMoreKept || !gWorkBits) return false;
+  memcpy(gThinMoreKept, gWorkBits, n);
+  return true;
+}
+
+bool ExchangeThinMoreUndo(bool undo) {
+  if (!gThinMoreKept || !gWorkBits) return false;
+  size_t n = RowBytes() * gImage->height;
+  for (size_t i = 0; i < n; ++i) {
+    uint8_t b = gWorkBits[i];
+    gWorkBits[i] = gThinMoreKept[i];
+    gThinMoreKept[i] = b;
+  }
+  thinningStepsRun = static_cast<int16_t>(thinningStepsRun + (undo ? -1 : 1));
+  // The skeleton now shown is the one to carry on from: Done after an Undo
+  // must not take it for a touch-up and thin it again.
+  if (gDocument->Test(Flag::interactiveThinning)) {
+    TakeSkeletonSnapshot();
+    ThinningWindowSetSteps(thinningStepsRun);
+  }
+  return true;
+}
+
+void DiscardThinMoreUndo() {
+  MemFreePtr(gThinMoreKept);
+  gThinMoreKept = nullptr;
 }
 
 void LoadSkeleton() {

@@ -44,3 +44,13 @@ int ThickThinSplit();
 // The number of thinning steps run so far in this conversion (Thin More and
 // a post-edit step included).
 extern int16_t thinningStepsRun;
+
+// Undo of Thin More. Keep: before the extra step, keeps the skeleton (the
+// working bitmap) and the step count aside; false when memory is short.
+// Exchange: the skeleton is exchanged with the kept one, the step count
+// goes down by one (undo) or up by one (redo) and the Skeletonizing window
+// shows it; the exchanged skeleton counts as unedited; false when nothing is
+// kept (the pause has ended since). Discard: forgets the kept skeleton.
+bool KeepThinMoreUndo();
+bool ExchangeThinMoreUndo(bool undo);
+void DiscardThinMoreUndo();

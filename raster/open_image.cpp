@@ -207,8 +207,7 @@ Status PickImageFile() {
   gImage->sourceType = static_cast<int16_t>(SourceTypeFromName(request.path));
   gDocument->Set(Flag::artUntitled);
   *gPrefsEdit = *gPrefs;
-  for (int i = 0; i < 256; ++i) levelsTable[i] = static_cast<uint8_t>(i);
-  gDocument->Clear(Flag::levelsPending);
+  ResetLevels();
   return Done();
 }
 

@@ -76,6 +76,11 @@ bool IsCmyk() { return storeSamples == 4; }
 
 }  // namespace
 
+void ResetLevels() {
+  for (int i = 0; i < 256; ++i) levelsTable[i] = static_cast<uint8_t>(i);
+  gDocument->Clear(Flag::levelsPending);
+}
+
 Status MakeSampleStore() {
   FreeSampleStore();
   for (int i = 0; i < 256; ++i) levelsTable[i] = static_cast<uint8_t>(i);

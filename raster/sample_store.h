@@ -17,6 +17,9 @@
 extern uint8_t cubePalette[216][3];
 // The levels lookup table; reset to the identity whenever a store is made.
 extern uint8_t levelsTable[256];
+// The levels mapping of a new document: the identity table, no change
+// pending (`levelsPending` cleared).
+void ResetLevels();
 
 // Geometry of the store (valid after MakeSampleStore).
 extern int32_t storeRowLength;   // L: pixels per row x samples per pixel

@@ -6,9 +6,11 @@
 #include "art/pathstore.h"
 #include "engine/conversion.h"
 #include "engine/levels.h"
+#include "engine/thinning.h"
 #include "output/art_writer.h"
 #include "platform/string_ids.h"
 #include "raster/open_image.h"
+#include "raster/sample_store.h"
 
 namespace {
 
@@ -238,6 +240,7 @@ void NewUntitledDocument() {
   CopyName(gImage->path, LoadString(kStrUntitled));
   CopyName(gImage->docName, LoadString(kStrUntitled));
   *gPrefsEdit = *gPrefs;
+  ResetLevels();
 }
 
 void RecordUndo(int kind) {
@@ -249,6 +252,7 @@ void RecordUndo(int kind) {
   bool art = gPathCount > 0 || gHiddenPathCount > 0;
   switch (kind) {
     case kUndoThinMore:
+      if (!KeepThinMoreUndo()) gDocument->undoKind = kUndoNone;
       break;
     case kUndoConvert:
       break;  // the store itself is moved aside on Undo
@@ -278,38 +282,70 @@ void RecordUndo(int kind) {
   }
 }
 
+namespace {
+
+// Undo (positive kind) or Redo (negative kind) of a Fill or Clear. Undo is
+// possible while the edit is pending: a bilevel image gets the pixels the
+// edit took, which the backup plane holds, ORed back; Redo takes them out
+// again. False when there is nothing to undo.
+bool UndoFill(bool undo) {
+  if (undo && !gDocument->Test(Flag::fillUndoPending)) return false;
+  gDocument->Clear(Flag::fillUndoPending);
+  if (gImage->bitsPerSample < 2 && gWorkBits && gBackupBits) {
+    size_t n = RowBytes() * static_cast<size_t>(gImage->height);
+    for (size_t i = 0; i < n; ++i)
+      gWorkBits[i] = static_cast<uint8_t>(undo ? gWorkBits[i] | gBackupBits[i] : gWorkBits[i] & ~gBackupBits[i]);
+  }
+  RefreshImageWindow();
+  return true;
+}
+
+}  // namespace
+
 void UndoRedo() {
   int kind = gDocument->undoKind < 0 ? -gDocument->undoKind : gDocument->undoKind;
   if (kind == kUndoNone) return;
+  bool undo = gDocument->undoKind > 0;
+  // Steps that find nothing to exchange leave nothing to undo.
+  bool stepped = true;
+  if (kind == kUndoConvert) {
+    stepped = !(undo && gPathCount == 0);
+    if (stepped) SwapPathStore(&gUndoPaths);
+  } else if (kind >= kUndoMarquee && kind <= kUndoSelectSimilar) {
+    // Selection kinds are exchanged by the conversion-area code.
+  } else if (kind >= kUndoPencil && kind <= kUndoLine) {
+    // The stroke's pixels are exchanged by the image window's tools, while
+    // the stroke is not yet committed.
+    stepped = gDocument->Test(Flag::pixelUndoPending);
+  } else if (kind == kUndoLevels) {
+    stepped = UndoLevels();
+  } else if (kind == kUndoFill || kind == kUndoClear) {
+    stepped = UndoFill(undo);
+  } else if (kind == kUndoThinMore) {
+    stepped = ExchangeThinMoreUndo(undo);
+  } else {
+    SwapPathStore(&gUndoPaths);
+  }
+  if (!stepped) {
+    gDocument->undoKind = kUndoNone;
+    return;
+  }
   int16_t view = gDocument->viewMode;
   gDocument->viewMode = gUndoViewMode;
   gUndoViewMode = view;
-  if (kind == kUndoConvert) {
-    bool undo = gDocument->undoKind > 0;
-    if (undo && gPathCount == 0) {
-      gDocument->undoKind = kUndoNone;
-      return;
-    }
-    SwapPathStore(&gUndoPaths);
-  } else if (kind >= kUndoMarquee && kind <= kUndoSelectSimilar) {
-    // Selection kinds are exchanged by the conversion-area code.
-  } else if (kind == kUndoLevels) {
-    UndoLevels();
-  } else if (kind == kUndoThinMore || (kind >= kUndoPencil && kind <= kUndoLine) || kind == kUndoFill ||
-             kind == kUndoClear) {
-    // Pixel kinds are exchanged by the image window's tools.
-  } else {
-    SwapPathStore(&gUndoPaths);
-    gDocument->Set(Flag::artModified);
-  }
+  gDocument->Set(Flag::artModified);
   gDocument->undoKind = static_cast<int16_t>(-gDocument->undoKind);
 }
 
 void DiscardUndo() {
-  // A pending levels change becomes part of the image; the samples it
-  // replaced are no longer needed.
+  // The image window's pending work is committed first: a pending levels
+  // change becomes part of the image (the samples it replaced are no longer
+  // needed), a stroke or a fill stays as drawn.
   CommitPendingLevels();
   DiscardLevelsUndo();
+  gDocument->Clear(Flag::pixelUndoPending);
+  gDocument->Clear(Flag::fillUndoPending);
+  if (gDocument->undoKind == kUndoThinMore || gDocument->undoKind == -kUndoThinMore) DiscardThinMoreUndo();
   FreePathStoreCopy(&gUndoPaths);
   gDocument->undoKind = kUndoNone;
 }

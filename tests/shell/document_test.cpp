@@ -352,8 +352,7 @@ TEST_F(DocumentTest, UndoOfThinMoreRestoresTheStepCountAndSkeleton) {
 }
 
 // Discarding a snapshot first commits the image window's pending work: a
-// stroke or a fill stays as drawn, a Levels change is written into the
-// samples and the mapping starts again from the identity.
+// stroke or a fill stays as drawn.
 TEST_F(DocumentTest, DiscardingAnUndoCommitsThePendingWork) {
   OpenWithArt();
   for (int kind : {kUndoPencil, kUndoFill}) {
@@ -363,22 +362,6 @@ TEST_F(DocumentTest, DiscardingAnUndoCommitsThePendingWork) {
     EXPECT_FALSE(gDocument->Test(Flag::fillUndoPending));
     EXPECT_EQ(gDocument->undoKind, kUndoNone);
   }
-  CloseDocument();
-
-  MakeBitmapImage(4, 2);
-  gDocument->imageWindow = reinterpret_cast<WindowHandle>(this);
-  gImage->bitsPerSample = 8;
-  gImage->samplesPerPixel = 1;
-  ASSERT_TRUE(MakeSampleStore().ok());
-  for (int y = 0; y < 2; ++y)
-    for (int x = 0; x < 4; ++x) SampleRow(y)[x] = static_cast<uint8_t>(10 * x + y);
-  for (int i = 0; i < 256; ++i) levelsTable[i] = static_cast<uint8_t>(255 - i);
-  RecordUndo(kUndoLevels);
-  RecordUndo(kUndoConvert);  // a new snapshot discards the Levels one
-  EXPECT_FALSE(gDocument->Test(Flag::levelsPending));
-  for (int y = 0; y < 2; ++y)
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(SampleRow(y)[x], 255 - (10 * x + y));
-  for (int i = 0; i < 256; ++i) ASSERT_EQ(levelsTable[i], i);
 }
 
 // A new untitled document starts with the identity levels mapping.
