@@ -196,6 +196,10 @@ int16_t* SortCustomColors() {
 
 uint8_t ParseColorFraction(const char* text, const char** end) {
   const char* p = text;
+  // A sign belongs to the number: a negative fraction is clamped to 0 like
+  // any fraction out of range, and the numbers after it are still read.
+  bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
   double value = 0;
   bool digits = false;
   while (*p >= '0' && *p <= '9') {
@@ -216,6 +220,7 @@ uint8_t ParseColorFraction(const char* text, const char** end) {
     return 0;
   }
   *end = p;
+  if (negative) value = -value;
   double b = value * 255 + 0.5;
   if (b < 0) b = 0;
   if (b > 255) b = 255;

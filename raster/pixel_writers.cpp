@@ -67,7 +67,10 @@ int32_t PackBits(const uint8_t* row, int32_t count, uint8_t* out) {
   while (i < count) {
     int32_t run = 1;
     while (i + run < count && row[i + run] == row[i] && run < 128) ++run;
-    if (run >= 3) {
+    // The row's first bytes follow a 0: two leading zeros make a run of
+    // three with it and become a repeat packet of two.
+    int32_t counted = i == 0 && row[0] == 0 ? run + 1 : run;
+    if (counted >= 3) {
       literalAt = -1;
       out[o++] = static_cast<uint8_t>(1 - run);
       out[o++] = row[i];
