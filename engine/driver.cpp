@@ -51,9 +51,9 @@ namespace {
 
 uint8_t* gMaskBlock = nullptr;      // maskBits' block, guard rows included
 uint8_t* gTemplateBlock = nullptr;  // templateBits' block
-bool gInverted = false;        // step 9 inverted the working bitmap
+bool gInverted = false;        // the working bitmap was inverted to the polarity traced; put back at the end
 bool gResumed = false;         // this Convert resumes a paused conversion
-bool gNoNewColors = false;     // the user declined automatic colors for this conversion (step 6)
+bool gNoNewColors = false;     // the user declined automatic colors for this conversion
 int16_t gNotice = 0;           // the first message of this conversion that did not stop it
 
 
@@ -144,7 +144,9 @@ void EmitBackgroundPath() {
   }
 }
 
-// Steps 15 and 16 of Convert. `ended` is the failure that ended the
+// The end of every conversion: frees the line buffers and the redundant
+// anchors, clears the busy state, puts the bitmap's polarity back and marks
+// the art modified when paths were made. `ended` is the failure that ended the
 // conversion without a stop (Done when none); the result tells what the user
 // is to hear: the reason of a stop, that failure, a notice of the passes, the
 // paths dropped, or that no paths were found.

@@ -145,9 +145,9 @@ constexpr int kStrAppTitle = 401;  // "Quenda Tessary"
 constexpr int kStrDownsample = 403;  // "Downsample Color and Grayscale 2:1"
 constexpr int kStrRestartNote = 404;  // "Note: Any changes will not take effect until Tessary is ..."
 
-// The strings that the program shows without a number of their own in the
-// tables it was built from. They live above 1000 so that they never meet a
-// numbered string.
+// The strings that have no number of their own in the string table's
+// numbered range (titles, captions and texts of windows and dialogs). They
+// live above 1000 so that they never meet a numbered string.
 
 constexpr int kStrLineRecognizing = 1001;  // "Line Recognizing -"
 constexpr int kStrQuestionTitle = 1002;  // "Question"
