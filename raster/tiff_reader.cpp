@@ -629,8 +629,6 @@ Status InflateRow(uint8_t* dst, int32_t count) {
 // ---------------------------------------------------------------------------
 // Sample intake.
 
-// Unpacks `count` samples of T.bits bits from `src` into bytes (left-aligned;
-// the high byte of 16-bit samples).
 // The 8-bit value of sample `index` of a decoded row. Depths below 8 are
 // left-aligned (a one-bit sample, which only color images of one bit per
 // sample unpack, is 0 or 255); deeper samples keep their most significant
@@ -936,7 +934,8 @@ Status ReadImage() {
   // bilevel image reads its first plane only.
   int32_t planes = !planar || bilevel ? 1 : T.samples;
   if (static_cast<uint64_t>(perPlane) * planes > T.stripOffsetsCount) return Failed(kStrTiffIncomplete);
-  if (ccitt && (T.bits != 1 || planeMerge)) return Failed(kStrTiffUnimplemented);
+  // Fax coding codes rows of one-bit pixels of one sample.
+  if (ccitt && (T.bits != 1 || planeMerge || (!planar && T.allSamples > 1))) return Failed(kStrTiffUnimplemented);
 
   // Buffers.
   int32_t rowBufBytes = T.sourceRowBytes + 8;
