@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include <gtest/gtest-spi.h>
+
 #include "platform/platform.h"
 #include "tests/support/support.h"
 
@@ -253,3 +255,44 @@ TEST_F(PlatformTest, RecordingContextKeepsEveryCallInOrder) {
   EXPECT_EQ(dc.calls, (std::vector<std::string>{"brush 102030", "beginpath", "moveto 1 2",
                                                 "bezierto 3 4 5 6 7 8", "endpath", "fill"}));
 }
+
+namespace {
+
+// The base fixture as a test body drives it, so that what its TearDown
+// reports can be caught.
+class FixtureUnderTest : public TessTest {
+ public:
+  void TestBody() override {}
+  void Begin() { SetUp(); }
+  void End() { TearDown(); }
+  using TessTest::PathIn;
+};
+
+TEST(TessTestFixture, TearDownFailsATestThatLeaksABlockOrAFile) {
+  MemHandle kept = kNoMem;
+  int16_t file = kNoFile;
+  {
+    FixtureUnderTest t;
+    t.Begin();
+    kept = MemAlloc(16);
+    ASSERT_NE(kept, kNoMem);
+    EXPECT_NONFATAL_FAILURE(t.End(), "memory blocks left allocated");
+  }
+  MemFree(kept);
+  {
+    FixtureUnderTest t;
+    t.Begin();
+    file = FileCreate(t.PathIn("open").c_str());
+    ASSERT_NE(file, kNoFile);
+    EXPECT_NONFATAL_FAILURE(t.End(), "file handles left open");
+  }
+  FileClose(file);
+  {
+    FixtureUnderTest t;  // a test that frees what it made passes
+    t.Begin();
+    MemFree(MemAlloc(16));
+    t.End();
+  }
+}
+
+}  // namespace

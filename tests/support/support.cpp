@@ -10,12 +10,34 @@
 #include <unistd.h>
 
 #include "core/records.h"
+#include "art/pathstore.h"
+#include "engine/conversion.h"
 #include "engine/custom_colors.h"
 #include "engine/settings.h"
+#include "raster/sample_store.h"
+#include "shell/batch.h"
 #include "shell/prefs.h"
 #include "platform/platform.h"
 
+namespace {
+
+// Frees what the modules keep between calls (the path store, the lists, the
+// stores of an image), so that what a test leaves allocated beyond that is a
+// leak.
+void ReleaseModuleStores() {
+  DeleteAllPaths();
+  ClearCustomColors();
+  ClearPresets();
+  ClearBatchList();
+  FreeSampleStore();
+  DeleteScratchStores();
+  FreeWorkBits();
+}
+
+}  // namespace
+
 void TessTest::SetUp() {
+  ReleaseModuleStores();
   ResetRecords();
   SetBuiltInDefaults(gConvSettings);
   *gConvSettingsEdit = *gConvSettings;
@@ -39,12 +61,12 @@ void TessTest::TearDown() {
   FileFailWritesAfter(-1);
   SetTickSource(nullptr);
   if (checkLeaks_) {
-    FreeWorkBits();
+    ReleaseModuleStores();
     EXPECT_EQ(FileOpenCount(), filesAtStart_) << "file handles left open";
+    EXPECT_EQ(MemLiveCount(), memAtStart_) << "memory blocks left allocated";
   }
   std::string cmd = "rm -rf '" + dir_ + "'";
   if (system(cmd.c_str()) != 0) ADD_FAILURE() << "could not remove " << dir_;
-  (void)memAtStart_;
 }
 
 std::vector<int> TessTest::MessageIds() const {
