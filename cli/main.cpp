@@ -285,9 +285,10 @@ bool FormatCodes(const std::string& name, int16_t* format, int16_t* preview) {
     const char* name;
     int16_t format, preview;
   };
-  static const Entry kFormats[] = {{"qv", 3, 0},     {"eps", 3, 1}, {"eps-bw", 3, 4},
-                                   {"eps-color", 3, 5}, {"dxf", 5, 0}, {"emf", 4, 0},
-                                   {"svg", kFormatSvg, 0}, {"pdf", kFormatPdf, 0}};
+  static const Entry kFormats[] = {{"qv", kFormatEps5, 0},        {"eps", kFormatEps5, 1},
+                                   {"eps-bw", kFormatEps5, 4},    {"eps-color", kFormatEps5, 5},
+                                   {"dxf", kFormatDxf, 0},        {"emf", kFormatMetafile, 0},
+                                   {"svg", kFormatSvg, 0},        {"pdf", kFormatPdf, 0}};
   for (const Entry& e : kFormats)
     if (name == e.name) {
       *format = e.format;
@@ -902,7 +903,7 @@ int Run(int argc, char** argv) {
   // Enhanced metafiles are written by a writer that plugs into the art
   // writer; without one the format is refused here rather than failing at
   // save time with a misleading disk message.
-  if (gPrefs->outputFormat == 4 && !gMetafileWriter.create)
+  if (gPrefs->outputFormat == kFormatMetafile && !gMetafileWriter.create)
     return BadUsage("enhanced metafile output is not available in this build");
   gDocument->Put(Flag::downsample2to1, o.downsample);
   gDocument->givenResolution = o.resolution;

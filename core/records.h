@@ -191,10 +191,19 @@ struct ImageInfo {
 // ---------------------------------------------------------------------------
 // The preferences record, stored as it is (little-endian) in the preferences
 // and settings files.
-// The art format codes beyond the EPS generations (0 to 3), the metafile
-// (4), DXF (5) and the clipboard art (7).
-constexpr int16_t kFormatSvg = 8;
-constexpr int16_t kFormatPdf = 9;
+// The art format codes of PrefsRecord::outputFormat.
+enum ArtFormat : int16_t {
+  kFormatEps11 = 0,     // EPS of the 1.1 generation
+  kFormatEps88 = 1,     // EPS of the 88 generation
+  kFormatEps3 = 2,      // EPS of the 3 generation
+  kFormatEps5 = 3,      // EPS of the 5 generation, the one the Save dialogs offer
+  kFormatMetafile = 4,  // enhanced metafile
+  kFormatDxf = 5,
+  kFormatRetired = 6,   // read from a preferences file as kFormatEps5; never written
+  kFormatClipboard = 7,  // clipboard art: 3-generation framing, the selected paths only
+  kFormatSvg = 8,
+  kFormatPdf = 9,
+};
 
 #pragma pack(push, 1)
 struct PrefsRecord {

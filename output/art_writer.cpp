@@ -67,7 +67,7 @@ void ComputePageScale() {
   double rx = gImage->resolutionX > 0 ? gImage->resolutionX : 72;
   double ry = gImage->resolutionY > 0 ? gImage->resolutionY : 72;
   double sx = 72 / rx, sy = 72 / ry;
-  double limit = FormatCode() <= 2 ? 1296 : 72000;
+  double limit = FormatCode() <= kFormatEps3 ? 1296 : 72000;
   double padded = gImage->rowBits > 0 ? gImage->rowBits : 1;
   double height = gImage->height > 0 ? gImage->height : 1;
   if (limit / padded < sx) {
@@ -102,7 +102,7 @@ void WriteDosEpsHeader() {
 
 void WriteArtHeader() {
   int16_t code = FormatCode();
-  bool binaryHeader = code < 4 && gEffectivePreview >= 4;
+  bool binaryHeader = code < kFormatMetafile && gEffectivePreview >= 4;
   gPrologLoaded = false;
   if (binaryHeader) {
     gPostScriptStart = gPostScriptEnd = 0;
@@ -111,12 +111,12 @@ void WriteArtHeader() {
     gPostScriptStart = 30;
   }
   ComputePageScale();
-  if ((code >= 4 && code <= 6) || code == kFormatSvg || code == kFormatPdf) return;
+  if ((code >= kFormatMetafile && code <= kFormatRetired) || code == kFormatSvg || code == kFormatPdf) return;
 
   char text[kNameBufferSize * 2 + 64];
   OutString("%!PS-Quenda-");
-  OutString(code < 2 ? "2.0" : "3.0");
-  if (gEffectivePreview != 0) OutString(code < 2 ? " EPSF-1.2" : " EPSF-3.0");
+  OutString(code < kFormatEps3 ? "2.0" : "3.0");
+  if (gEffectivePreview != 0) OutString(code < kFormatEps3 ? " EPSF-1.2" : " EPSF-3.0");
   Line("\r%%Creator:Quenda Tessary\xAA 4.0");
 
   char user[kNameBufferSize], organization[kNameBufferSize];
@@ -138,10 +138,10 @@ void WriteArtHeader() {
 
   bool preview = gEffectivePreview != 0;
   switch (code) {
-    case 0:
+    case kFormatEps11:
       Line("%%DocumentProcSets: Quenda_Vexmoor_1.1 0 0");
       break;
-    case 1: {
+    case kFormatEps88: {
       static const char* const kSets[] = {"Quenda_packedarray 1.0 0", "Quenda_cmykcolor 1.1 0",
                                           "Quenda_cshow 1.1 0", "Quenda_customcolor 1.0 0",
                                           "Quenda_Vexmoor88 1.19 0"};
@@ -155,7 +155,7 @@ void WriteArtHeader() {
       }
       break;
     }
-    case 2:
+    case kFormatEps3:
       Line(preview ? "%%DocumentSuppliedResources: procset Quenda_packedarray 2.0 0"
                    : "%%DocumentNeededResources: procset Quenda_packedarray 2.0 0");
       Line("%%+ procset Quenda_cshow 1.1 0");
@@ -170,21 +170,21 @@ void WriteArtHeader() {
       break;
   }
   Line("%QV3_IncludePlacedImages");
-  OutString(code <= 1 ? "%%" : "%QV3_");
+  OutString(code <= kFormatEps88 ? "%%" : "%QV3_");
   snprintf(text, sizeof text, "TemplateBox:0 0 %d %d", gPageWidth, gPageHeight);
   Line(text);
   static const char* const kPreviewWords[] = {"None", "Header", "Macintosh_Pic", "Macintosh_ColorPic",
                                               "PC_TIFF", "PC_TIFF"};
   int16_t p = gEffectivePreview;
-  OutString(code <= 1 ? "%%DocumentPreview: " : "%QV3_DocumentPreview: ");
+  OutString(code <= kFormatEps88 ? "%%DocumentPreview: " : "%QV3_DocumentPreview: ");
   Line(p >= 0 && p <= 5 ? kPreviewWords[p] : "None");
   Line("%%EndComments");
 
   gPrologLoaded = preview && !gPrologUnavailable && PrologSize() > 0;
-  if (code >= 2) {
+  if (code >= kFormatEps3) {
     Line("%%BeginProlog");
     if (!gPrologLoaded) {
-      if (code == 2) {
+      if (code == kFormatEps3) {
         Line("%%IncludeResource: procset Quenda_packedarray 2.0 0");
         Line("Quenda_packedarray /initialize get exec");
         Line("%%IncludeResource: procset Quenda_cshow 1.1 0");
@@ -206,16 +206,16 @@ void WriteArtHeader() {
   Line("%%EndProlog");
   Line("%%BeginSetup");
   switch (code) {
-    case 0:
+    case kFormatEps11:
       Line("Quenda_Vexmoor_1.1 begin");
       Line("n");
       break;
-    case 1:
+    case kFormatEps88:
       Line("Quenda_cshow /initialize get exec");
       Line("Quenda_customcolor /initialize get exec");
       Line("Quenda_Vexmoor88 /initialize get exec");
       break;
-    case 2:
+    case kFormatEps3:
       Line("Quenda_cshow /initialize get exec");
       Line("Quenda_customcolor /initialize get exec");
       Line("Quenda_Vexmoor_QV3 /initialize get exec");
@@ -226,7 +226,7 @@ void WriteArtHeader() {
       break;
   }
   Line("%%EndSetup");
-  if (code >= 1) {
+  if (code >= kFormatEps88) {
     Line("0 A");
     Line("0 O");
   }
@@ -234,7 +234,7 @@ void WriteArtHeader() {
   Line("0 G");
   Line("0 i");
   Line("2 J 0 j 1 w 2 M []0 d");
-  if (code <= 1) {
+  if (code <= kFormatEps88) {
     Line("%%Note:");
   } else {
     Line("%QV3_Note:");
@@ -246,18 +246,18 @@ void WriteArtTrailer() {
   int16_t code = FormatCode();
   Line("%%PageTrailer");
   switch (code) {
-    case 0:
+    case kFormatEps11:
       Line("%%Trailer");
       Line("_E end");
       break;
-    case 1:
+    case kFormatEps88:
       Line("%%Trailer");
       Line("Quenda_Vexmoor88 /terminate get exec");
       Line("Quenda_customcolor /terminate get exec");
       Line("Quenda_cshow /terminate get exec");
       Line("Quenda_packedarray /terminate get exec");
       break;
-    case 2:
+    case kFormatEps3:
       Line("gsave annotatepage grestore showpage");
       Line("%%Trailer");
       Line("Quenda_Vexmoor_QV3 /terminate get exec");
@@ -274,7 +274,7 @@ void WriteArtTrailer() {
   }
   Line("%%EOF");
 
-  if (code < 4 && (gEffectivePreview == 4 || gEffectivePreview == 5)) {
+  if (code < kFormatMetafile && (gEffectivePreview == 4 || gEffectivePreview == 5)) {
     OutFlush();
     if (gUserAbort) return;
     gPostScriptEnd = FileSeek(OutFile(), 0, kSeekCur);
@@ -292,7 +292,7 @@ Status SaveArt(const char* path, int scratch) {
   gUserAbort = 0;
   if (scratch) gDocument->Set(Flag::writingClipboard);
   int16_t code = FormatCode();
-  bool metafile = code == 4;
+  bool metafile = code == kFormatMetafile;
   if (metafile) {
     if (!gMetafileWriter.create || !gMetafileWriter.create(path)) {
       gDocument->Clear(Flag::writingClipboard);
@@ -306,15 +306,15 @@ Status SaveArt(const char* path, int scratch) {
   gDocument->Clear(Flag::redrawPending);
   gDocument->Set(Flag::artOutputRunning);
   int16_t savedPreview = gPrefs->previewKind;
-  gEffectivePreview = code == 7 ? 1 : gPrefs->previewKind;
+  gEffectivePreview = code == kFormatClipboard ? 1 : gPrefs->previewKind;
 
   WriteArtHeader();
   gFlattenedCurves = 0;
   ResetPathWriter();
 
   PdfDocument pdf;
-  if (!gUserAbort && code != 6) {
-    if (code == 5) WriteDxfHeader();
+  if (!gUserAbort && code != kFormatRetired) {
+    if (code == kFormatDxf) WriteDxfHeader();
     if (code == kFormatSvg) WriteSvgHeader();
     if (code == kFormatPdf) WritePdfHeader(&pdf);
     int16_t count = gPathCount;
@@ -323,19 +323,19 @@ Status SaveArt(const char* path, int scratch) {
       const PathRecord* r = &gPaths[i];
       if (metafile) {
         if (gMetafileWriter.writePath) gMetafileWriter.writePath(r);
-      } else if (code == 5) {
+      } else if (code == kFormatDxf) {
         WriteDxfPath(r);
       } else if (code == kFormatSvg) {
         WriteSvgPath(r);
       } else if (code == kFormatPdf) {
         WritePdfPath(&pdf, r);
-      } else if (code != 7 || (r->pathFlags & PathFlag::selected)) {
+      } else if (code != kFormatClipboard || (r->pathFlags & PathFlag::selected)) {
         WritePath(r);
       }
       ShowProgress(static_cast<int16_t>((i + 1) * 100 / count), LoadString(kStrProcessing));
     }
     if (!gUserAbort && !metafile) {
-      if (code == 5) {
+      if (code == kFormatDxf) {
         WriteDxfTrailer();
       } else if (code == kFormatSvg) {
         WriteSvgTrailer();

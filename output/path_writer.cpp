@@ -39,14 +39,14 @@ void WriteColorComments() {
   for (int16_t i = 0; i < gPathCount; ++i)
     for (int k = 0; k < 4; ++k) used[k] |= gPaths[i].fillColor[k] | gPaths[i].strokeColor[k];
   int16_t code = gPrefs->outputFormat;
-  OutString(code >= 2 ? "%QV3_ColorUsage: " : "%%ColorUsage: ");
+  OutString(code >= kFormatEps3 ? "%QV3_ColorUsage: " : "%%ColorUsage: ");
   OutLine(used[0] || used[1] || used[2] ? "Color" : "Black&White");
   static const char* const kNames[] = {" Cyan", " Magenta", " Yellow", " Black"};
   OutString("%%DocumentProcessColors:");
   for (int k = 0; k < 4; ++k)
     if (used[k]) OutString(kNames[k]);
   OutLine("");
-  if (code < 2) return;
+  if (code < kFormatEps3) return;
   int n = CustomColorCount();
   for (int i = 0; i < n; ++i) {
     const CustomColorEntry* e = CustomColorAt(i);
@@ -75,7 +75,7 @@ void WritePaint(int role, int kind, int customIndex, int tint, const uint8_t col
       const CustomColorEntry* e = CustomColorAt(customIndex);
       // A custom paint whose entry is gone (deleted, or never made because
       // the list was full) is written as the path's own process color.
-      if (gPrefs->outputFormat >= 2 && e) {
+      if (gPrefs->outputFormat >= kFormatEps3 && e) {
         for (int k = 0; k < 4; ++k) OutFraction(e->color[k]);
         OutString("(");
         OutString(e->name);

@@ -189,8 +189,8 @@ bool TakeNextBatchItem(char* path, char* sourceFolder) {
 bool BatchOutputName(const char* imageName, char* artName) {
   const char* ext;
   switch (gPrefs->outputFormat) {
-    case 4: ext = ".emf"; break;
-    case 5: ext = ".dxf"; break;
+    case kFormatMetafile: ext = ".emf"; break;
+    case kFormatDxf: ext = ".dxf"; break;
     case kFormatSvg: ext = ".svg"; break;
     case kFormatPdf: ext = ".pdf"; break;
     default: ext = gPrefs->previewKind ? ".eps" : ".qv"; break;

@@ -81,12 +81,12 @@ void SanitizeRecord(PrefsRecord* r) {
   r->selectedPreset[sizeof r->selectedPreset - 1] = 0;
   r->pluginFolder[sizeof r->pluginFolder - 1] = 0;
   r->scratchFolder[sizeof r->scratchFolder - 1] = 0;
-  if (r->outputFormat == 6) {
-    r->outputFormat = 3;
+  if (r->outputFormat == kFormatRetired) {
+    r->outputFormat = kFormatEps5;
     r->previewKind = 1;
   }
   if (r->previewKind < 0 || r->previewKind > 5) r->previewKind = defaults.previewKind;
-  if ((r->outputFormat < 0 || r->outputFormat > 5) && r->outputFormat != kFormatSvg && r->outputFormat != kFormatPdf)
+  if ((r->outputFormat < kFormatEps11 || r->outputFormat > kFormatDxf) && r->outputFormat != kFormatSvg && r->outputFormat != kFormatPdf)
     r->outputFormat = defaults.outputFormat;
   if (r->pixelWriterKind != 0 && r->pixelWriterKind != 1 && r->pixelWriterKind != 3)
     r->pixelWriterKind = defaults.pixelWriterKind;
@@ -355,7 +355,7 @@ void ApplyDefaultPrefs(PrefsRecord* r) {
   r->flags1 = static_cast<uint8_t>((r->flags1 & ~(PrefFlag::batchReplaceFiles | PrefFlag::paintStyleOpen)) |
                                    PrefFlag::savePositions | PrefFlag::eliminateHidden);
   r->previewKind = 1;
-  r->outputFormat = 3;
+  r->outputFormat = kFormatEps5;
   r->pixelWriterKind = 0;
   r->drawThickness = 4;
   r->customColorCount = 0;
