@@ -1,5 +1,6 @@
 #include "engine/separation.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -367,7 +368,10 @@ bool BuildColorPalette(Separation* sep, const ConversionSettings* s) {
 
 // 2 x 2 reduction of the pixels a (lower left), b (lower right), c (upper
 // left) and d (upper right) into `out`.
+// `out` holds at most four samples: gray, RGB and CMYK have 1, 3 and 4. The
+// clamp also tells the optimiser so, which otherwise warns of writes past it.
 void ReducePixels(const uint8_t* a, const uint8_t* b, const uint8_t* c, const uint8_t* d, int spp, uint8_t* out) {
+  spp = std::clamp(spp, 1, 4);
   auto same = [spp](const uint8_t* p, const uint8_t* q) { return memcmp(p, q, static_cast<size_t>(spp)) == 0; };
   const uint8_t* pick = nullptr;
   if (same(d, c) || same(d, b) || same(d, a)) pick = d;
